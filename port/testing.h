@@ -1,0 +1,18 @@
+// Test-only controls of port/. Nothing in the shipped program calls these; they
+// exist so that test programs can reach situations the real platform rarely offers.
+#pragma once
+
+#include <cstdint>
+
+// timeGetTime() answers offset + rate * (real milliseconds since start), wrapping at 2^32,
+// and Sleep(n) sleeps n / rate real milliseconds. Rate 1 and offset 0 are the real clock.
+void PortSetClock(std::uint32_t offsetMs, unsigned rate);
+unsigned PortClockRate();
+
+// Makes the next WSAStartup fail (as when the socket library cannot start).
+void PortFailSocketStartup(bool fail);
+
+// The exit status of the process is recorded here before it ends, and the
+// hook (if any) runs first, on the exiting thread: a test front end writes its transcript.
+using PortExitHook = void (*)(unsigned status);
+void PortSetExitHook(PortExitHook hook);

@@ -1,0 +1,134 @@
+// Threads, the process's end, the clock and sleeping.
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "port/testing.h"
+#include "port/win32.h"
+
+namespace {
+
+// A thread handle: the routine, its parameter, whether it has returned and its result.
+// Handles are never freed, like the handles the program never closes.
+struct PortThread {
+  LPTHREAD_START_ROUTINE start;
+  LPVOID parameter;
+  std::atomic<bool> finished{false};
+  std::atomic<DWORD> result{0};
+  DWORD id = 0;
+};
+
+std::atomic<DWORD> g_nextThreadId{1};
+thread_local DWORD t_threadId = 0;
+
+void* RunThread(void* raw) {
+  PortThread* thread = static_cast<PortThread*>(raw);
+  t_threadId = thread->id;
+  DWORD result = thread->start(thread->parameter);
+  thread->result.store(result);
+  thread->finished.store(true);
+  return nullptr;
+}
+
+std::atomic<PortExitHook> g_exitHook{nullptr};
+
+timespec g_start = [] {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now;
+}();
+std::atomic<std::uint32_t> g_clockOffset{0};
+std::atomic<unsigned> g_clockRate{1};
+
+std::uint64_t RealMilliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::int64_t ms = (now.tv_sec - g_start.tv_sec) * 1000LL + (now.tv_nsec - g_start.tv_nsec) / 1000000LL;
+  return static_cast<std::uint64_t>(ms < 0 ? 0 : ms);
+}
+
+}  // namespace
+
+HANDLE CreateThread(LPVOID, std::size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD,
+                    LPDWORD threadId) {
+  PortThread* thread = new (std::nothrow) PortThread;
+  if (thread == nullptr) return nullptr;
+  thread->start = start;
+  thread->parameter = parameter;
+  thread->id = g_nextThreadId.fetch_add(1);
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  if (stackSize != 0) pthread_attr_setstacksize(&attributes, stackSize);
+  pthread_t posixThread;
+  int failed = pthread_create(&posixThread, &attributes, RunThread, thread);
+  pthread_attr_destroy(&attributes);
+  if (failed != 0) {
+    delete thread;
+    return nullptr;
+  }
+  if (threadId != nullptr) *threadId = thread->id;
+  return thread;
+}
+
+BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
+  if (handle == nullptr || exitCode == nullptr) return FALSE;
+  PortThread* thread = static_cast<PortThread*>(handle);
+  *exitCode = thread->finished.load() ? thread->result.load() : static_cast<DWORD>(STILL_ACTIVE);
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  if (handle == nullptr) return WAIT_TIMEOUT;
+  PortThread* thread = static_cast<PortThread*>(handle);
+  std::uint64_t start = RealMilliseconds();
+  while (!thread->finished.load()) {
+    if (milliseconds != INFINITE && RealMilliseconds() - start >= milliseconds) return WAIT_TIMEOUT;
+    timespec pause{0, 200000};
+    nanosleep(&pause, nullptr);
+  }
+  return WAIT_OBJECT_0;
+}
+
+BOOL CloseHandle(HANDLE) { return TRUE; }
+
+DWORD GetCurrentThreadId() {
+  if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1);
+  return t_threadId;
+}
+
+void PortSetExitHook(PortExitHook hook) { g_exitHook.store(hook); }
+
+void ExitProcess(UINT exitCode) {
+  if (PortExitHook hook = g_exitHook.load()) hook(exitCode);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Other threads may be blocked anywhere; end at once without running destructors.
+  std::_Exit(static_cast<int>(exitCode));
+}
+
+void PortSetClock(std::uint32_t offsetMs, unsigned rate) {
+  g_clockOffset.store(offsetMs - static_cast<std::uint32_t>(RealMilliseconds() * (rate == 0 ? 1 : rate)));
+  g_clockRate.store(rate == 0 ? 1 : rate);
+}
+
+unsigned PortClockRate() { return g_clockRate.load(); }
+
+DWORD timeGetTime() {
+  return static_cast<DWORD>(g_clockOffset.load() + static_cast<std::uint32_t>(RealMilliseconds() * g_clockRate.load()));
+}
+
+void Sleep(DWORD milliseconds) {
+  unsigned rate = g_clockRate.load();
+  std::uint64_t ns = static_cast<std::uint64_t>(milliseconds) * 1000000ULL / rate;
+  timespec pause{static_cast<time_t>(ns / 1000000000ULL), static_cast<long>(ns % 1000000000ULL)};
+  while (nanosleep(&pause, &pause) != 0) {
+  }
+}
+
+UINT timeBeginPeriod(UINT) { return 0; }
+UINT timeEndPeriod(UINT) { return 0; }
