@@ -1,13 +1,11 @@
-// Placeholders until the web client lands.
+// Placeholder until the request runner lands.
 #include <cstdio>
 
 #include "common/report.h"
 #include "web/web.h"
 
-DeviceInfoRecord DeviceInfo;
-
 int RunDeviceRequest(HINSTANCE, std::uint32_t, std::uint16_t, std::uint32_t, std::uint16_t, const char*, char*,
                      int) {
-  std::printf("zemupgrade: the device web client is not built yet\n");
+  std::printf("zemupgrade: the device request runner is not built yet\n");
   EndProcess(kExitFailed);
 }
