@@ -406,8 +406,9 @@ void Sim::Accept() {
 void Sim::FinishConn(Conn& c, const std::string& how) {
     if (c.record >= 0) {
         RequestRecord& r = records_[size_t(c.record)];
+        bool whole = !c.out.empty() && c.sent == c.out.size();
         if (c.state == Conn::Open) r.answer = "never-closed";
-        else if (c.wasHeld && how == "closed") r.answer = "sent-after-transfer";
+        else if (whole) r.answer = c.wasHeld ? "sent-after-transfer" : "answered";
         else r.answer = how;
         r.bytesSent = c.sent;
     }
@@ -480,17 +481,16 @@ void Sim::OnWritable(Conn& c) {
         c.sent += size_t(n);
     }
     if (c.record >= 0) records_[size_t(c.record)].bytesSent = c.sent;
+    // The answer is out: the fetch may begin.
+    if (c.startsTransfer && ts_ == TState::Idle) {
+        ts_ = TState::Scheduled;
+        tftpAt_ = Now() + o_.rrqDelayMs / 1000.0;
+    }
+    c.startsTransfer = false;
     if (c.neverClose) {
         c.state = Conn::Open;
         if (c.record >= 0) records_[size_t(c.record)].answer = "never-closed";
         Log("answer to %s sent; keeping the connection open", c.peer.c_str());
-        // The answer is out: for the transfer and the end of the run this
-        // counts as served.
-        if (c.startsTransfer && ts_ == TState::Idle) {
-            ts_ = TState::Scheduled;
-            tftpAt_ = Now() + o_.rrqDelayMs / 1000.0;
-        }
-        c.startsTransfer = false;
         return;
     }
     // Close our side and wait for the peer's close, so that nothing still
@@ -814,8 +814,8 @@ void Sim::HandleDatagram(const std::vector<unsigned char>& p) {
         } else if (ts_ == TState::AwaitData && expectedBlock_ == 1) {
             ++n_.duplicateOack;
             SendAck(0, false);
-        } else if (ts_ != TState::Stopped) {
-            ProtocolError("OACK in the middle of the transfer");
+        } else {
+            ++n_.duplicateOack;  // a late copy; nothing to answer
         }
         return;
     }
@@ -836,14 +836,17 @@ void Sim::HandleDatagram(const std::vector<unsigned char>& p) {
             return;
         }
         bool repeat = lastAcked_ > 0 && block == lastAcked_;
+        // Blocks never wrap, so a lower number is an old copy, one that was
+        // sent again or came late.
+        bool old = block < expectedBlock_;
         if (ts_ == TState::Stopped) {
-            if (repeat || block == o_.stopAt) ++n_.duplicateData;
+            if (old || block == o_.stopAt) ++n_.duplicateData;
             return;
         }
         if (ts_ == TState::Dally) {
-            if (repeat) {
+            if (old) {
                 ++n_.duplicateData;
-                SendAck(block, true);
+                if (repeat) SendAck(block, true);
             } else {
                 ProtocolError("DATA block " + std::to_string(block) + " after the final block");
             }
@@ -893,9 +896,9 @@ void Sim::HandleDatagram(const std::vector<unsigned char>& p) {
                 tftpAt_ = now + (o_.ackTimeoutMs / 1000.0) * (o_.ackRetries + 1);
                 EndTransfer("complete");
             }
-        } else if (repeat) {
+        } else if (old) {
             ++n_.duplicateData;
-            SendAck(block, true);
+            if (repeat) SendAck(block, true);
         } else {
             ProtocolError("DATA block " + std::to_string(block) + ", expected " + std::to_string(expectedBlock_));
         }
