@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -312,8 +313,11 @@ public:
         return status_;
     }
     int Stop() {
-        if (pid_ > 0) kill(pid_, SIGTERM);
+        Signal(SIGTERM);
         return Wait();
+    }
+    void Signal(int sig) {
+        if (pid_ > 0) kill(pid_, sig);
     }
     std::string Report() const { return ReadFile(dir_ + "/report.json"); }
     std::string Log() const { return ReadFile(dir_ + "/sim.log"); }
@@ -958,6 +962,68 @@ TEST(SimTransfer, NoReadRequest) {
     EXPECT_EQ(Field(rep, "outcome"), "no-rrq");
     EXPECT_EQ(Field(rep, "rrq_sent"), "0");
     EXPECT_FALSE(server.Pending());
+}
+
+// Inside the restart the web server either closes every connection
+// unanswered or refuses it; the restart begins before the final ACK leaves.
+TEST(SimTransfer, SilentDuringTheRestart) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        bool refused;
+        const char* silent;
+    };
+    const Case cases[] = {
+        {"closes unanswered", {}, false, "1"},
+        {"refuses", {"--restart-refuse"}, true, "0"},
+    };
+    Bytes image = MakeImage(700);
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--restart-seconds", "300"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SimProcess sim(args, &image);
+        TftpServer server;
+        Get(server.UpgradePath("/zem8.bin"));
+        ASSERT_TRUE(server.Serve(image, "/zem8.bin").completed);
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(80);
+        inet_pton(AF_INET, kSimAddr, &sa.sin_addr);
+        int rc = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        EXPECT_EQ(rc != 0 && errno == ECONNREFUSED, c.refused) << c.what;
+        if (rc == 0) {
+            char buf[256];
+            EXPECT_LE(recv(fd, buf, sizeof buf, 0), 0) << c.what;  // nothing but the close
+        }
+        close(fd);
+        EXPECT_EQ(sim.Stop(), 0) << c.what;
+        EXPECT_EQ(Field(sim.Report(), "silent_connections"), c.silent) << c.what;
+        EXPECT_EQ(Field(sim.Report(), "verify_served"), "false") << c.what;
+    }
+}
+
+TEST(SimTransfer, EndsCleanlyOnSignalsAndTheTimeLimit) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int signal;  // 0: wait for --max-seconds
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"SIGTERM", {}, SIGTERM, "SIGTERM"},
+        {"SIGINT", {}, SIGINT, "SIGINT"},
+        {"time limit", {"--max-seconds", "0.2"}, 0, "max-seconds"},
+    };
+    for (const Case& c : cases) {
+        SimProcess sim(c.args);
+        EXPECT_EQ(StatusLine(Get("/admin/advanced")), "HTTP/1.1 200 OK");
+        int status = c.signal ? (sim.Signal(c.signal), sim.Wait()) : sim.Wait();
+        EXPECT_EQ(status, 2) << c.what;
+        std::string rep = sim.Report();
+        EXPECT_EQ(Field(rep, "end_reason"), c.reason) << c.what;
+        EXPECT_EQ(Field(rep, "path"), "/admin/advanced") << c.what;
+    }
 }
 
 // The whole upgrade behind digest authentication, with a new nonce after
