@@ -886,16 +886,19 @@ void Sim::HandleDatagram(const std::vector<unsigned char>& p) {
             lastProgress_ = now;
             retriesLeft_ = o_.ackRetries;
             nextRetransmit_ = now + o_.ackTimeoutMs / 1000.0;
-            SendAck(block, false);
             if (len < 512) {
                 complete_ = true;
                 if (image_.size() != tsize_)
                     ProtocolError("received " + std::to_string(image_.size()) + " bytes, tsize was " +
                                   std::to_string(tsize_));
+                // Stay a while to acknowledge a repeated final block.  The
+                // restart begins before the final ACK leaves, so that no
+                // status read can slip in between.
                 ts_ = TState::Dally;
                 tftpAt_ = now + (o_.ackTimeoutMs / 1000.0) * (o_.ackRetries + 1);
                 EndTransfer("complete");
             }
+            SendAck(block, false);
         } else if (old) {
             ++n_.duplicateData;
             if (repeat) SendAck(block, true);
