@@ -15,7 +15,7 @@ namespace {
 
 using Setter = std::function<bool(Options&, const char*)>;
 
-struct OptSpec {
+struct OptDef {
     const char* name;
     const char* arg;  // nullptr: a flag without value
     const char* help;
@@ -84,8 +84,8 @@ Setter Targets(unsigned Options::*field) {
     return [field](Options& o, const char* v) { return ParseTargets(v, &(o.*field)); };
 }
 
-const std::vector<OptSpec>& Specs() {
-    static const std::vector<OptSpec> specs = {
+const std::vector<OptDef>& Defs() {
+    static const std::vector<OptDef> defs = {
         // where and how long
         {"address", "A.B.C.D", "IPv4 address of the web server and of the TFTP client (required)",
          [](Options& o, const char* v) { return o.haveAddress = ParseDottedQuad(v, &o.address); }},
@@ -253,14 +253,14 @@ const std::vector<OptSpec>& Specs() {
         {"http10", "WHAT", "answer these requests with an HTTP/1.0 status line", Targets(&Options::http10)},
         {"help", nullptr, "show this text", nullptr},
     };
-    return specs;
+    return defs;
 }
 
 }  // namespace
 
 std::vector<std::string> OptionNames() {
     std::vector<std::string> names;
-    for (const OptSpec& s : Specs()) names.push_back(s.name);
+    for (const OptDef& s : Defs()) names.push_back(s.name);
     return names;
 }
 
@@ -270,7 +270,7 @@ std::string HelpText() {
         "A simulated ZEM telephone adapter: a web server with the status page\n"
         "/admin/advanced and the command /admin/upgrade?tftp://A.B.C.D:P/NAME, and a\n"
         "TFTP client that fetches NAME from that server, then restarts.\n\nOptions:\n";
-    for (const OptSpec& s : Specs()) {
+    for (const OptDef& s : Defs()) {
         std::string left = std::string("  --") + s.name + (s.arg ? std::string(" ") + s.arg : "");
         if (left.size() < 30) left.resize(30, ' ');
         else left += "\n" + std::string(30, ' ');
@@ -294,21 +294,21 @@ std::string HelpText() {
 }
 
 ParseResult ParseOptions(int argc, char** argv, Options* o, std::string* error) {
-    const std::vector<OptSpec>& specs = Specs();
+    const std::vector<OptDef>& defs = Defs();
     std::vector<struct option> longs;
-    for (size_t i = 0; i < specs.size(); ++i)
-        longs.push_back({specs[i].name, specs[i].arg ? required_argument : no_argument, nullptr, int(256 + i)});
+    for (size_t i = 0; i < defs.size(); ++i)
+        longs.push_back({defs[i].name, defs[i].arg ? required_argument : no_argument, nullptr, int(256 + i)});
     longs.push_back({nullptr, 0, nullptr, 0});
     optind = 1;
     opterr = 0;
     while (true) {
         int c = getopt_long(argc, argv, "", longs.data(), nullptr);
         if (c == -1) break;
-        if (c < 256 || size_t(c - 256) >= specs.size()) {
+        if (c < 256 || size_t(c - 256) >= defs.size()) {
             *error = std::string("unknown option or missing value: ") + (optind > 0 && optind <= argc ? argv[optind - 1] : "?");
             return ParseResult::Error;
         }
-        const OptSpec& s = specs[size_t(c - 256)];
+        const OptDef& s = defs[size_t(c - 256)];
         if (!s.set) return ParseResult::Help;
         if (!s.set(*o, optarg)) {
             *error = std::string("bad value for --") + s.name + ": " + (optarg ? optarg : "");
