@@ -38,6 +38,7 @@ constexpr std::size_t kLineWidth = kScreenWidth - 1;  // never write the last co
 constexpr std::size_t kLineLimit = 4096;              // longer input lines are cut
 constexpr int kBarWidth = 20;
 constexpr auto kRedrawPause = std::chrono::milliseconds(100);
+constexpr auto kCaptionLinePause = std::chrono::seconds(1);
 
 struct StatusDialog {
   HWND dialog;
@@ -46,6 +47,7 @@ struct StatusDialog {
   std::string caption;
   int low, high, position;
   bool hasProgress;
+  std::chrono::steady_clock::time_point lastLine;  // without a terminal: the last caption line written
 };
 
 std::mutex g_lock;  // output, status lines and the input queue
@@ -491,7 +493,7 @@ void ShowStatus(HWND dialog) {
   }
   PortDialogView view;
   if (!PortViewDialog(dialog, &view)) return;
-  StatusDialog status{dialog, 1, false, view.caption, 0, 100, 0, false};
+  StatusDialog status{dialog, 1, false, view.caption, 0, 100, 0, false, std::chrono::steady_clock::now()};
   for (bool taken = true; taken;) {
     taken = false;
     for (const StatusDialog& other : g_status) {
@@ -555,8 +557,12 @@ void Changed(HWND dialog, const PortChange& change) {
     switch (change.event) {
       case PortEvent::Caption:
         status.caption = change.text != nullptr ? change.text : "";
-        // Without a terminal to redraw on, only captions are worth a line of their own.
-        if (!g_outputIsTerminal) WriteOut(Cut(status.caption, kLineWidth) + "\n");
+        // Without a terminal to redraw on, only captions are worth a line of their own,
+        // and not every one of a caption that counts the bytes of an upload.
+        if (!g_outputIsTerminal && std::chrono::steady_clock::now() - status.lastLine >= kCaptionLinePause) {
+          status.lastLine = std::chrono::steady_clock::now();
+          WriteOut(Cut(status.caption, kLineWidth) + "\n");
+        }
         break;
       case PortEvent::ProgressRange:
         status.low = static_cast<int>(change.value);

@@ -281,4 +281,52 @@ TEST(Terminal, TwoProgressLinesOfTwoThreadsEachKeepTheirCancel) {
   EXPECT_EQ(Finish(child), 2);
 }
 
+// Without a terminal: answers come line by line from a pipe, and its end is Cancel.
+struct PipedCase {
+  const char* name;
+  int (*body)();
+  const char* input;
+  const char* expected;
+};
+
+int ShowNoticeAndSay() {
+  std::printf("RESULT %d\n", ShowNotice());
+  return 0;
+}
+
+TEST(Terminal, PipedInputIsReadLineByLine) {
+  const PipedCase cases[] = {
+      {"address, choice and OK typed ahead", ShowAddress, "10.1.0.123\n2\n\n", "RESULT 1 address=10.1.0.123 selection=1"},
+      {"Continue", ShowNoticeAndSay, "1\n", "RESULT 1"},
+      {"end of input at once", ShowNoticeAndSay, "", "RESULT 0"},
+      {"end of input in the middle", ShowAddress, "10.1.0.123\n", "RESULT 0 address= selection=-2"},
+  };
+  for (const PipedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    int input[2], output[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(input[0], STDIN_FILENO);
+      dup2(output[1], STDOUT_FILENO);
+      close(input[1]);
+      close(output[0]);
+      PortSetDialogSource(FixtureDialog);
+      PortUseTerminal();
+      ExitProcess(static_cast<UINT>(c.body()));
+    }
+    close(input[0]);
+    close(output[1]);
+    ASSERT_EQ(write(input[1], c.input, std::strlen(c.input)), static_cast<ssize_t>(std::strlen(c.input)));
+    close(input[1]);
+    Child child;
+    child.pid = pid;
+    child.terminal = output[0];
+    ASSERT_TRUE(WaitFor(child, c.expected)) << child.screen;
+    EXPECT_EQ(child.screen.find('\033'), std::string::npos);  // no cursor movement without a terminal
+    EXPECT_EQ(Finish(child), 0);
+  }
+}
+
 }  // namespace
