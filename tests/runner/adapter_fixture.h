@@ -77,7 +77,7 @@ class ScriptedAdapter {
       std::string request;
       char chunk[2048];
       while (request.find("\r\n\r\n") == std::string::npos) {
-        ssize_t got = recv(connection, chunk, sizeof chunk, 0);
+        ssize_t got = recv(connection, static_cast<void*>(chunk), sizeof chunk, 0);
         if (got <= 0) break;
         request.append(chunk, static_cast<std::size_t>(got));
       }
@@ -97,7 +97,8 @@ class ScriptedAdapter {
         }
       }
       for (std::size_t sent = 0; sent < response.size();) {
-        ssize_t put = send(connection, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+        ssize_t put = send(connection, static_cast<const void*>(response.data() + sent), response.size() - sent,
+                           static_cast<int>(MSG_NOSIGNAL));
         if (put <= 0) break;
         sent += static_cast<std::size_t>(put);
       }
