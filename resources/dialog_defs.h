@@ -19,7 +19,7 @@ enum class ControlKind : unsigned char {
 enum ControlFlag : unsigned {
   kTabStop = 1u << 0,
   kReadOnly = 1u << 1,
-  kMultiLine = 1u << 2,
+  kMultiLine = 1u << 2,      // edit boxes: lines end at the text's own CR LF, words never wrap
   kBorder = 1u << 3,         // edit boxes and progress bars: a border
   kPassword = 1u << 4,       // typed characters masked
   kAutoHScroll = 1u << 5,    // scrolls sideways while typing

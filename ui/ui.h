@@ -4,21 +4,10 @@
 #include <cstdint>
 
 #include "common/platform.h"
+#include "ui/ids.h"
 
-// Dialog and control identifiers.
-enum DialogId : int {
-  kAddressDialog = 101,
-  kConfirmDialog = 103,
-  kPasswordDialog = 104,
-  kConnectingDialog = 105,
-  kTransferDialog = 110,
-  kSuccessDialog = 111,
-  kWaitingDialog = 114,
-  kNoticeDialog = 139,
-};
-inline constexpr int kIconId = 106;
-inline constexpr int kProgressControl = 1010;
-
+// Moves the window to the centre of the primary screen, keeping its size; brings
+// it to the top. A window whose rectangle cannot be read stays where it is.
 void CenterWindow(HWND window);
 
 // 0 ok, 1 part above 255, 2 more than four parts, 3 fewer than four parts,
