@@ -1,0 +1,100 @@
+// The request runner: one HTTP exchange at a time on a fresh worker thread,
+// behind the modeless "Connecting" dialog, with the authentication retry.
+#include <cstdio>
+
+#include "common/report.h"
+#include "common/trace.h"
+#include "digest/digest.h"
+#include "ui/ui.h"
+#include "upgrade/upgrade.h"
+#include "web/web.h"
+
+namespace {
+
+constexpr int kTicksPerStep = 10;  // polling passes between two progress steps
+constexpr int kLastPosition = 100;
+
+// Counters of one RunDeviceRequest call; the first two carry over between attempts.
+struct Progress {
+  int ticks;
+  int position;
+};
+
+// The worker's exit code is its result, and a result of 259 bytes reads like
+// STILL_ACTIVE: only the thread's own signal tells that it has ended.
+bool WorkerEnded(HANDLE worker) { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }
+
+// One attempt: the dialog, the worker, the polling loop. Returns the exchange's result.
+int RunAttempt(HINSTANCE instance, RequestParams* params, Progress* progress) {
+  HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kConnectingDialog), nullptr, ConnectingDialogProc, 0);
+  ShowWindow(dialog, SW_SHOWNORMAL);
+  HANDLE worker = CreateThread(nullptr, 0, RequestWorker, params, 0, nullptr);  // the handle is never closed
+  while (!WorkerEnded(worker)) {
+    MSG message;
+    if (PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) {  // at most one a pass
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    Sleep(1);
+    if (++progress->ticks == kTicksPerStep) {
+      SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(progress->position), 0);
+      if (++progress->position > kLastPosition) progress->position = 0;
+      progress->ticks = 0;
+    }
+  }
+  DestroyWindow(dialog);
+  DWORD exitCode = 0;
+  GetExitCodeThread(worker, &exitCode);
+  return static_cast<int>(exitCode);
+}
+
+}  // namespace
+
+DWORD WINAPI RequestWorker(LPVOID raw) {
+  const RequestParams* params = static_cast<const RequestParams*>(raw);
+  Trace("HTTP %x:%u to %x:%u", params->localAddress, static_cast<unsigned>(params->localPort),
+        params->deviceAddress, static_cast<unsigned>(params->devicePort));
+  int result = HttpExchange(params->localAddress, params->localPort, params->deviceAddress, params->devicePort,
+                            params->path, params->buffer, params->limit);
+  return static_cast<DWORD>(result);
+}
+
+INT_PTR CALLBACK ConnectingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    char caption[128];
+    std::snprintf(caption, sizeof caption, "Connecting with ZEM@%s", DeviceAddressText);
+    SetWindowTextA(dialog, caption);
+    CenterWindow(dialog);
+    SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, kLastPosition));
+    return TRUE;
+  }
+  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+    // The worker may still be blocked in connect or receive; the process ends anyway.
+    DestroyWindow(dialog);
+    UserAbort();
+  }
+  return FALSE;
+}
+
+int RunDeviceRequest(HINSTANCE instance, std::uint32_t localAddress, std::uint16_t localPort,
+                     std::uint32_t deviceAddress, std::uint16_t devicePort, const char* path, char* buffer,
+                     int limit) {
+  Progress progress{0, 0};
+  int silentRetries = 0;
+  for (;;) {
+    RequestParams params{localAddress, localPort, deviceAddress, devicePort, path, buffer, limit};
+    int result = RunAttempt(instance, &params, &progress);
+    if (result >= 0) return result;
+    // A challenge. Credentials were sent and the nonce is new (nonceCount back
+    // at 0): the adapter dropped the old nonce, so repeat once without asking.
+    // Otherwise, or after a silent retry that met a new nonce again, ask.
+    if (AuthState.password[0] != '\0' && AuthState.nonceCount == 0 && silentRetries == 0) {
+      ++silentRetries;
+      continue;
+    }
+    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(kPasswordDialog), nullptr, PasswordDialogProc, 0) == 0) {
+      UserAbort();
+    }
+    silentRetries = 0;
+  }
+}
