@@ -16,3 +16,12 @@ void PortFailSocketStartup(bool fail);
 // hook (if any) runs first, on the exiting thread: a test front end writes its transcript.
 using PortExitHook = void (*)(unsigned status);
 void PortSetExitHook(PortExitHook hook);
+
+// The virtual screen of the dialog manager (GetSystemMetrics, CenterWindow); 1024 x 768 unless set.
+void PortSetScreenSize(int width, int height);
+
+// Where the dialog manager finds its templates; nullptr restores the product's own table
+// (FindDialogDef). Lets a test build dialogs from small fixtures of its own.
+struct DialogDef;
+using PortDialogSource = const DialogDef* (*)(int templateId);
+void PortSetDialogSource(PortDialogSource source);

@@ -60,6 +60,7 @@ typedef const PortResource* HGLOBAL;
 #define LOWORD(v) ((WORD)(((UINT_PTR)(v)) & 0xffff))
 #define HIWORD(v) ((WORD)((((UINT_PTR)(v)) >> 16) & 0xffff))
 #define MAKELONG(lo, hi) ((LONG)(((WORD)((lo) & 0xffff)) | ((DWORD)((WORD)((hi) & 0xffff))) << 16))
+#define MAKEWPARAM(lo, hi) ((WPARAM)(DWORD)MAKELONG(lo, hi))
 #define MAKELPARAM(lo, hi) ((LPARAM)(DWORD)MAKELONG(lo, hi))
 #define MAKEINTRESOURCEA(i) ((LPCSTR)((UINT_PTR)((WORD)(i))))
 #define IS_INTRESOURCE(p) ((((UINT_PTR)(p)) >> 16) == 0)
@@ -127,6 +128,9 @@ int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int*
 // ---- user interface -----------------------------------------------------------
 #define WM_NULL 0x0000
 #define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
 #define WM_CLOSE 0x0010
 #define WM_KEYDOWN 0x0100
 #define WM_CHAR 0x0102
@@ -140,6 +144,7 @@ int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int*
 
 #define IDOK 1
 #define IDCANCEL 2
+#define BN_CLICKED 0
 
 #define MB_OK 0x00000000u
 #define MB_OKCANCEL 0x00000001u
@@ -166,9 +171,13 @@ int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int*
 #define CB_GETCOUNT 0x0146
 #define CB_GETLBTEXT 0x0148
 #define CB_SETCURSEL 0x014E
+#define CB_GETLBTEXTLEN 0x0149
+#define CB_RESETCONTENT 0x014B
 
 #define PBM_SETRANGE (WM_USER + 1)
 #define PBM_SETPOS (WM_USER + 2)
+#define PBM_DELTAPOS (WM_USER + 3)
+#define PBM_SETRANGE32 (WM_USER + 6)
 #define PBM_GETPOS (WM_USER + 8)
 
 #define ICC_PROGRESS_CLASS 0x00000020u
