@@ -5,7 +5,9 @@
 #include <poll.h>
 
 #include <cstdint>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -96,5 +98,27 @@ class TraceRecorder {
     Lines().emplace_back(text, length);
   }
 };
+
+// The whole of a file, such as the transcript a child process left.
+inline std::string ReadText(const char* path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The progress positions of the first dialog with this template id in a transcript.
+inline std::vector<int> ProgressOf(const std::string& transcript, int id) {
+  std::vector<int> positions;
+  std::size_t at = transcript.find("\"id\":" + std::to_string(id) + ",");
+  if (at == std::string::npos) return positions;
+  at = transcript.find("\"positions\":[", at);
+  if (at == std::string::npos) return positions;
+  at += 13;
+  std::stringstream list(transcript.substr(at, transcript.find(']', at) - at));
+  std::string item;
+  while (std::getline(list, item, ',')) positions.push_back(std::stoi(item));
+  return positions;
+}
 
 }  // namespace tftptest
