@@ -128,19 +128,22 @@ DWORD WINAPI TftpListenerThread(LPVOID parameter) {
   u_long nonBlocking = 1;
   ioctlsocket(listener->socket, FIONBIO, &nonBlocking);
   for (;;) {
+    // An empty poll waits for the socket at most a millisecond, so that a read
+    // request is taken the moment it arrives, and a wait that ends empty needs
+    // no receive call.
+    ListenerVerdict verdict = kListenerIdle;
     std::uint32_t peerAddress = 0;
     std::uint16_t peerPort = 0;
     const char* fileName = nullptr;
-    ListenerVerdict verdict = ReceiveListenerDatagram(listener, &peerAddress, &peerPort, &fileName);
+    if (WaitForDatagram(listener->socket, kListenerWaitMs)) {
+      verdict = ReceiveListenerDatagram(listener, &peerAddress, &peerPort, &fileName);
+    }
     if (verdict == kListenerAccepted) {
       DestroyWindow(dialog);
       StartTftpSession(listener->socket, listener->localAddress, listener->port, peerAddress, peerPort,
                        fileName);
     }
     if (verdict == kListenerIgnored) continue;
-    // An empty poll: wait for the socket at most a millisecond, so that a read
-    // request is taken the moment it arrives.
-    WaitForDatagram(listener->socket, kIdleWaitMs);
     if (++pulse == kWaitingPulseRange) pulse = 0;
     SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(pulse), 0);
     PumpDialogMessages(dialog, true);

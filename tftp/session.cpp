@@ -104,10 +104,16 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
   int timeouts = 0;
   std::uint32_t sourceOffset = 0;
   for (;;) {
+    // Wait first: right after a packet leaves, its answer cannot be there yet,
+    // and the wait ends the moment it arrives. A wait that ends empty spares
+    // the receive call that could only come back empty.
+    int received = 0;
     sockaddr_in source;
-    int sourceLength = kSocketAddressLength;
-    int received = recvfrom(session->socket, reinterpret_cast<char*>(packet), static_cast<int>(kTftpPacketSize), 0,
-                            reinterpret_cast<sockaddr*>(&source), &sourceLength);
+    if (WaitForDatagram(session->socket, kIdleWaitMs)) {
+      int sourceLength = kSocketAddressLength;
+      received = recvfrom(session->socket, reinterpret_cast<char*>(packet), static_cast<int>(kTftpPacketSize), 0,
+                          reinterpret_cast<sockaddr*>(&source), &sourceLength);
+    }
     bool fromPeer = false;
     if (received > 0) {
       std::uint32_t sourceAddress = 0;
@@ -148,9 +154,8 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
       continue;
     }
 
-    // An idle pass: nothing came, a stranger's datagram, or another opcode from
-    // the peer (ERROR included). The wait ends as soon as a datagram is waiting.
-    WaitForDatagram(session->socket, kIdleWaitMs);
+    // An idle pass: nothing came within its wait of at most 1 ms, a stranger's
+    // datagram, or another opcode from the peer (ERROR included).
     if (++idlePasses < kIdlePassesPerTimeout) continue;
     idlePasses = 0;
     if (++timeouts == kTimeoutsToFailure) {
