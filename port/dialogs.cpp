@@ -25,12 +25,6 @@
 #include "port/win32.h"
 #include "resources/dialog_defs.h"
 
-#ifndef ZEM_HAVE_DIALOG_TABLE
-// The template table lives in resources/dialogs.cpp; while a tree has none yet,
-// a weak reference lets the programs link and every template lookup fails.
-extern const DialogDef* FindDialogDef(int id) __attribute__((weak));
-#endif
-
 namespace {
 
 // 8-point MS Sans Serif: 6 x 13 pixels per character cell, 4 x 8 dialog units.
@@ -122,9 +116,6 @@ WindowRef Find(HWND window) {
 
 const DialogDef* TemplateFor(int id) {
   if (PortDialogSource source = g_source.load()) return source(id);
-#ifndef ZEM_HAVE_DIALOG_TABLE
-  if (FindDialogDef == nullptr) return nullptr;
-#endif
   return FindDialogDef(id);
 }
 

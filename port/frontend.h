@@ -87,3 +87,11 @@ BOOL PortPressClose(HWND dialog);
 
 // Waits (real ms) until a message is posted to the calling thread's queue; true if one waits.
 bool PortWaitForMessage(unsigned realMs);
+
+// Runs as the process ends (ExitProcess), after the test exit hook: a front end
+// puts the terminal back as it found it.
+using PortFrontEndExit = void (*)();
+void PortSetFrontEndExit(PortFrontEndExit restore);
+
+// The terminal front end on standard input and output (port/terminal.cpp).
+void PortUseTerminal();

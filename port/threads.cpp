@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "port/frontend.h"
 #include "port/testing.h"
 #include "port/win32.h"
 
@@ -35,6 +36,7 @@ void* RunThread(void* raw) {
 }
 
 std::atomic<PortExitHook> g_exitHook{nullptr};
+std::atomic<PortFrontEndExit> g_frontEndExit{nullptr};
 
 timespec g_start = [] {
   timespec now;
@@ -102,9 +104,11 @@ DWORD GetCurrentThreadId() {
 }
 
 void PortSetExitHook(PortExitHook hook) { g_exitHook.store(hook); }
+void PortSetFrontEndExit(PortFrontEndExit restore) { g_frontEndExit.store(restore); }
 
 void ExitProcess(UINT exitCode) {
   if (PortExitHook hook = g_exitHook.load()) hook(exitCode);
+  if (PortFrontEndExit restore = g_frontEndExit.load()) restore();
   std::fflush(stdout);
   std::fflush(stderr);
   // Other threads may be blocked anywhere; end at once without running destructors.

@@ -34,23 +34,16 @@ INT_PTR CALLBACK ModalProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     return g_plan.initAnswer;
   }
   if (message == WM_COMMAND) {
-    int id = LOWORD(wParam);
-    {
-      std::lock_guard<std::mutex> hold(g_seenLock);
-      g_commands.push_back(id);
-    }
-    if (id == IDOK || id == IDCANCEL) {
-      EndDialog(dialog, id == IDOK ? 1 : 0);
-      return TRUE;
-    }
+    std::lock_guard<std::mutex> hold(g_seenLock);
+    g_commands.push_back(LOWORD(wParam));
   }
-  return FALSE;
+  return EndOnOkOrCancel(dialog, message, wParam) ? TRUE : FALSE;
 }
 
 // Modeless: Cancel destroys the dialog, as the product's progress dialogs do.
 INT_PTR CALLBACK ModelessProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    SendDlgItemMessageA(dialog, 1010, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SetPercentRange(dialog);
     return TRUE;
   }
   if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
@@ -518,14 +511,8 @@ INT_PTR CALLBACK RefusingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
       SetFocus(GetDlgItem(dialog, 1000));
       return TRUE;
     }
-    EndDialog(dialog, 1);
-    return TRUE;
   }
-  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-    EndDialog(dialog, 0);
-    return TRUE;
-  }
-  return FALSE;
+  return EndOnOkOrCancel(dialog, message, wParam) ? TRUE : FALSE;
 }
 
 TEST_F(DialogManager, StepsAfterARefusalWaitForTheBoxToBeAnswered) {

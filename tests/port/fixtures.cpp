@@ -55,3 +55,11 @@ const DialogDef* FixtureDialog(int id) {
   }
   return nullptr;
 }
+
+bool EndOnOkOrCancel(HWND dialog, UINT message, WPARAM wParam) {
+  if (message != WM_COMMAND || (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL)) return false;
+  EndDialog(dialog, LOWORD(wParam) == IDOK ? 1 : 0);
+  return true;
+}
+
+void SetPercentRange(HWND dialog) { SendDlgItemMessageA(dialog, 1010, PBM_SETRANGE, 0, MAKELPARAM(0, 100)); }

@@ -16,6 +16,13 @@ enum FixtureId : int {
 
 const DialogDef* FixtureDialog(int id);
 
+// The product's rule for modal dialogs: command 1 ends with 1, command 2 with 0.
+// True when the message was such a command.
+bool EndOnOkOrCancel(HWND dialog, UINT message, WPARAM wParam);
+
+// A progress fixture's start: the bar's range 0 to 100.
+void SetPercentRange(HWND dialog);
+
 // Uses the fixtures as the dialog manager's templates while in scope.
 struct FixtureTemplates {
   FixtureTemplates() { PortSetDialogSource(FixtureDialog); }

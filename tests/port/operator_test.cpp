@@ -79,11 +79,7 @@ INT_PTR CALLBACK EndingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     SetWindowTextA(dialog, "ZEM-4200 Firmware Upgrade");
     return TRUE;
   }
-  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-    EndDialog(dialog, LOWORD(wParam) == IDOK ? 1 : 0);
-    return TRUE;
-  }
-  return FALSE;
+  return EndOnOkOrCancel(dialog, message, wParam) ? TRUE : FALSE;
 }
 
 std::string ReadAll(const char* path) {
