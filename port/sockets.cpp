@@ -47,3 +47,8 @@ int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int*
   if (fromLength != nullptr) *fromLength = static_cast<int>(size);
   return static_cast<int>(n);
 }
+
+int send(SOCKET s, const char* buffer, int length, int flags) {
+  return static_cast<int>(
+      ::send(s, static_cast<const void*>(buffer), static_cast<std::size_t>(length < 0 ? 0 : length), flags | MSG_NOSIGNAL));
+}

@@ -246,3 +246,6 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 // ---- entry point --------------------------------------------------------------
 // The program's own WinMain; port/'s main() calls it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState);
+
+// Winsock send: never raises SIGPIPE when the peer has gone; the error is the result.
+int send(SOCKET s, const char* buffer, int length, int flags);

@@ -73,7 +73,7 @@ class TestServer {
     std::size_t sent = 0;
     while (sent < answer_.size()) {
       // The client may stop reading at its limit and close: no SIGPIPE here.
-      ssize_t n = send(s, answer_.data() + sent, answer_.size() - sent, MSG_NOSIGNAL);
+      ssize_t n = ::send(s, static_cast<const void*>(answer_.data() + sent), answer_.size() - sent, MSG_NOSIGNAL);
       if (n <= 0) break;
       sent += static_cast<std::size_t>(n);
     }
