@@ -69,11 +69,11 @@ void ServeStatusPage() {
       if (c < 0) return;
       AppendText(kAdapterLog, g_commandReturned.load() ? "after the command" : "during the command");
       char request[2048];
-      recv(c, request, sizeof request, 0);
+      ::recv(c, request, sizeof request, 0);
       const char page[] =
           "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n"
           "<html><table><tr><td>Software Version:</td><td>9.9.9</td></tr></table></html>";
-      send(c, page, sizeof page - 1, 0);
+      send(c, page, static_cast<int>(sizeof page - 1), 0);
       close(c);
     }
   }).detach();
