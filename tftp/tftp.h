@@ -7,6 +7,35 @@
 #include "common/platform.h"
 
 inline constexpr std::size_t kTftpPacketSize = 1024;
+inline constexpr std::size_t kTftpSessionNameSize = 128;  // at most 127 characters
+
+// ---- constants of the server -------------------------------------------------
+inline constexpr std::uint16_t kFirstTftpPort = 69;
+inline constexpr int kTftpPortCount = 100;  // ports 69 to 168
+inline constexpr std::uint32_t kTftpBlockSize = 512;
+inline constexpr int kIdlePassesPerTimeout = 100;
+inline constexpr int kTimeoutsToFailure = 30;
+// An idle pass of the upload waits for the socket at most 1 ms: 100 of them
+// make the retransmission timeout.
+inline constexpr DWORD kIdleWaitMs = 1;
+// An empty poll of the listener waits at most 4 ms. The read request still ends
+// the wait the moment it arrives; only the pulse of dialog 114 is slower (about
+// 4 s a sweep), and the waiting costs a quarter of the wake-ups of 1-ms polls,
+// which alone took some 2.7 % of a core on the test machine.
+inline constexpr DWORD kListenerWaitMs = 4;
+inline constexpr int kWaitingPulseRange = 1000;  // dialog 114's bar runs 0..999, never 1000
+
+inline constexpr std::uint16_t kTftpOpReadRequest = 1;
+inline constexpr std::uint16_t kTftpOpWriteRequest = 2;
+inline constexpr std::uint16_t kTftpOpData = 3;
+inline constexpr std::uint16_t kTftpOpAck = 4;
+inline constexpr std::uint16_t kTftpOpError = 5;
+inline constexpr std::uint16_t kTftpOpOptionAck = 6;
+
+inline constexpr unsigned kTickShift = 5;  // one tick is 32 ms
+inline constexpr std::uint32_t kRebootWaitTicks = 1562;
+inline constexpr std::uint32_t kTickWrap = 1u << 27;  // the tick wraps with the 32-bit millisecond clock
+inline constexpr int kRebootTickMs = 32;
 
 struct TftpListener {
   std::uint32_t localAddress;
@@ -16,7 +45,7 @@ struct TftpListener {
 };
 
 struct TftpSession {
-  char fileName[128];
+  char fileName[kTftpSessionNameSize];
   unsigned char packetBuffer[kTftpPacketSize];
   std::uint32_t localAddress;
   std::uint32_t peerAddress;
@@ -42,11 +71,56 @@ INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                                    std::uint32_t peerAddress, std::uint16_t peerPort,
                                    const char* fileName);
 [[noreturn]] void RunTftpSession(TftpSession* session);
-void SendTftpOptionAck(SOCKET socket, unsigned char* packet, const sockaddr_in* peer,
-                       std::uint32_t imageSize);
-void SendTftpData(SOCKET socket, unsigned char* packet, const unsigned char* source,
-                  std::uint32_t length, std::uint32_t blockNumber, const sockaddr_in* peer);
+// Both return the length of the packet they sent.
+int SendTftpOptionAck(SOCKET socket, unsigned char* packet, const sockaddr_in* peer,
+                      std::uint32_t imageSize);
+int SendTftpData(SOCKET socket, unsigned char* packet, const unsigned char* source,
+                 std::uint32_t length, std::uint32_t blockNumber, const sockaddr_in* peer);
 void PutUint16BE(unsigned char* buffer, std::uint32_t value);
 std::uint32_t GetUint16BE(const unsigned char* buffer);
 
-[[noreturn]] void WaitForReboot(TftpSession* session, TransferOutcome outcome);
+// Goes on in the transfer dialog that RunTftpSession created and left open.
+[[noreturn]] void WaitForReboot(TftpSession* session, TransferOutcome outcome, HWND dialog);
+
+// ---- the steps of the operations above, each usable on its own ------------------
+
+// Takes the messages of one of this thread's dialogs: all that wait, or at most one.
+void PumpDialogMessages(HWND dialog, bool all);
+
+// A fatal failure unless the firmware image fits 16-bit block numbers that never wrap.
+void CheckImageFitsTftp(std::uint32_t imageSize);
+
+// The port walk of the listener on one socket: 69, 70, ... 168. True and the port
+// once a bind succeeds; false after the hundredth failure.
+bool BindTftpPort(SOCKET socket, std::uint32_t localAddress, std::uint16_t* port);
+
+// What one listener pass made of the datagram waiting on the socket.
+enum ListenerVerdict : int {
+  kListenerIdle = -1,     // nothing came (or an error): an empty poll
+  kListenerIgnored = 0,   // a datagram that is not the expected read request
+  kListenerAccepted = 1,  // the read request for TftpFileName; its sender is the peer
+};
+// Receives at most one datagram into the listener's buffer and judges it. On
+// acceptance the sender and the name (inside the receive buffer) are handed back.
+ListenerVerdict ReceiveListenerDatagram(TftpListener* listener, std::uint32_t* peerAddress,
+                                        std::uint16_t* peerPort, const char** fileName);
+
+// Steps 1 to 4 of StartTftpSession: the zero-filled record from the heap (fatal
+// without one), filled for the FirmwareImage of this moment.
+TftpSession* NewTftpSession(SOCKET socket, std::uint32_t localAddress, std::uint16_t localPort,
+                            std::uint32_t peerAddress, std::uint16_t peerPort, const char* fileName);
+
+// The transfer loop of RunTftpSession, from the OACK to the closed socket, in the
+// given transfer dialog (which may be null).
+TransferOutcome TransferImage(TftpSession* session, HWND dialog);
+
+// The tick clock: timeGetTime() / 32, 27 bits.
+inline std::uint32_t CurrentTick() { return timeGetTime() >> kTickShift; }
+
+// The 1562-tick wait in dialog 110 (time bar, updating caption, Cancel live).
+// Returns the corrected last tick read minus the start tick.
+std::uint32_t RunRebootWait(HWND dialog);
+
+// Keeps the dialog live until the main thread's upgrade command has returned, so
+// that the verification never shares ResponseBuffer and AuthState with it.
+void WaitForUpgradeCommand(HWND dialog);

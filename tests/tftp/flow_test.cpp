@@ -1,0 +1,175 @@
+// The transfer server from StartTftpListener to the end of the process, with a
+// client and an adapter's web server on loopback and the scripted operator.
+// Runs in a network namespace of its own (tests/netns-run): it binds UDP 69..71
+// and TCP 80. Each case runs in a child process, which the server ends.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/sockaddr.h"
+#include "common/report.h"
+#include "common/text.h"
+#include "port/operator.h"
+#include "port/testing.h"
+#include "tftp/tftp.h"
+#include "tftp_fixture.h"
+#include "ui/ui.h"
+#include "upgrade/upgrade.h"
+
+namespace {
+
+using tftptest::BlockOf;
+using tftptest::Bytes;
+using tftptest::kLoopback;
+using tftptest::Opcode;
+using tftptest::Packet;
+using tftptest::ProgressOf;
+using tftptest::ReadText;
+using tftptest::TftpClient;
+
+constexpr std::uint32_t kImageSize = 748972;
+constexpr unsigned kFastClock = 64;
+const char kAdapterLog[] = "flow_adapter.txt";
+
+void AppendText(const char* path, const std::string& line) {
+  std::ofstream out(path, std::ios::app);
+  out << line << "\n";
+}
+
+SOCKET HoldUdpPort(std::uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address;
+  FillSocketAddress(kLoopback, port, &address);
+  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return s;
+}
+
+std::atomic<bool> g_commandReturned{false};
+
+// The adapter's web server after its restart: one status page per connection;
+// each connection is logged with whether the upgrade command had returned.
+void ServeStatusPage() {
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+  int on = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address;
+  FillSocketAddress(kLoopback, 80, &address);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  listen(listener, 4);
+  std::thread([listener] {
+    for (;;) {
+      SOCKET c = accept(listener, nullptr, nullptr);
+      if (c < 0) return;
+      AppendText(kAdapterLog, g_commandReturned.load() ? "after the command" : "during the command");
+      char request[2048];
+      ::recv(c, request, sizeof request, 0);
+      const char page[] =
+          "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n"
+          "<html><table><tr><td>Software Version:</td><td>9.9.9</td></tr></table></html>";
+      send(c, page, static_cast<int>(sizeof page - 1), 0);
+      close(c);
+    }
+  }).detach();
+}
+
+void PrepareUpgrade() {
+  static std::vector<unsigned char> image(kImageSize);
+  for (std::uint32_t i = 0; i < kImageSize; ++i) image[i] = static_cast<unsigned char>(i * 13u + 5u);
+  FirmwareImage.bytes = image.data();
+  FirmwareImage.size = kImageSize;
+  OperatorReset();
+  ModuleInstance = PortModuleHandle();
+  CopyText(TftpFileName, "/zem1f.bin");
+  CopyText(DeviceAddressText, "10.77.0.9");  // as typed; the read request comes from 127.0.0.1
+}
+
+// The adapter's TFTP client: a read request as it sends it, then every block.
+bool Fetch(std::uint16_t port) {
+  TftpClient client(port);
+  client.Send(Bytes(std::string("\0\1/zem1f.bin\0octet\0tsize\0" "0\0timeout\0" "5\0", 37)));
+  Packet packet;
+  std::uint32_t bytes = 0;
+  while (client.Receive(&packet, 5000)) {
+    if (Opcode(packet) == 6) {
+      client.SendAck(0);
+      continue;
+    }
+    if (Opcode(packet) != 3) return false;
+    bytes += static_cast<std::uint32_t>(packet.size() - 4);
+    client.SendAck(BlockOf(packet));
+    if (packet.size() < 516) return bytes == kImageSize;
+  }
+  return false;
+}
+
+TEST(TftpFlowTest, UploadRebootWaitThenVerificationFromTheReadRequestsAddress) {
+  const char* transcriptPath = "flow_success.jsonl";
+  std::remove(transcriptPath);
+  std::remove(kAdapterLog);
+  EXPECT_EXIT(
+      {
+        PrepareUpgrade();
+        OperatorExpectDialog(kWaitingDialog, {});
+        OperatorExpectDialog(kTransferDialog, {});
+        OperatorExpectDialog(kConnectingDialog, {});
+        OperatorExpectDialog(kSuccessDialog, {WaitMs(100), PressButton(IDOK)});
+        OperatorTranscriptAtExit(transcriptPath);
+        HoldUdpPort(69);
+        HoldUdpPort(70);
+        ServeStatusPage();
+        std::uint16_t port = StartTftpListener(kLoopback);
+        if (port != 71) std::_Exit(10 + port);
+        if (!Fetch(port)) std::_Exit(4);
+        // The reboot wait runs fast; the upgrade command "returns" only well after it.
+        PortSetClock(0, kFastClock);
+        Sleep(2 * kRebootWaitTicks * kRebootTickMs);
+        g_commandReturned.store(true);
+        MarkUpgradeCommandReturned();
+        for (;;) Sleep(10);
+      },
+      ::testing::ExitedWithCode(kExitUpgraded), "");
+  std::string transcript = ReadText(transcriptPath);
+  std::string adapter = ReadText(kAdapterLog);
+  EXPECT_EQ("after the command\n", adapter) << "the verification must wait for the upgrade command";
+  EXPECT_NE(std::string::npos, transcript.find("Uploading Firmware to ZEM@10.77.0.9 0/748972 Bytes"));
+  EXPECT_NE(std::string::npos, transcript.find("Uploading Firmware to ZEM@10.77.0.9 748972/748972 Bytes"));
+  EXPECT_NE(std::string::npos, transcript.find("Updating Firmware to ZEM@10.77.0.9"));
+  EXPECT_NE(std::string::npos, transcript.find("9.9.9")) << "the success dialog shows the new version";
+  EXPECT_EQ(std::string::npos, transcript.find("\"type\":\"box\"")) << transcript;
+  std::vector<int> progress = ProgressOf(transcript, kTransferDialog);
+  // The upload's positions 1..1464 (the bar holds at most its top, 1463), then
+  // the wait's from 0 to 1562.
+  ASSERT_GT(progress.size(), 1464u);
+  for (int k = 0; k < 1464; ++k) ASSERT_EQ(std::min(k + 1, 1463), progress[k]) << "upload position " << k;
+  EXPECT_EQ(0, progress[1464]);
+  EXPECT_GE(progress.back(), static_cast<int>(kRebootWaitTicks));
+}
+
+TEST(TftpFlowTest, CancelWhileWaitingForTheReadRequest) {
+  const char* transcriptPath = "flow_cancel.jsonl";
+  std::remove(transcriptPath);
+  EXPECT_EXIT(
+      {
+        PrepareUpgrade();
+        OperatorExpectDialog(kWaitingDialog, {WaitProgress(kProgressControl, 50), PressButton(IDCANCEL)});
+        OperatorExpectMessageBox({}, "User Abort");
+        OperatorTranscriptAtExit(transcriptPath);
+        StartTftpListener(kLoopback);
+        for (;;) Sleep(10);
+      },
+      ::testing::ExitedWithCode(kExitCancelled), "");
+  std::string transcript = ReadText(transcriptPath);
+  EXPECT_NE(std::string::npos, transcript.find("\"text\":\"Upgrade Failed: User Abort\"")) << transcript;
+  std::vector<int> pulse = ProgressOf(transcript, kWaitingDialog);
+  ASSERT_GE(pulse.size(), 51u);
+  for (int k = 0; k <= 50; ++k) EXPECT_EQ(k, pulse[k]) << "pulse " << k;
+}
+
+}  // namespace
