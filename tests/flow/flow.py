@@ -242,7 +242,7 @@ def verify(case, status, sim_status, records, report, chosen):
         check(report["tftp"]["server"].startswith(chosen + ":"), "TFTP server at the chosen address (%s)"
               % report["tftp"]["server"])
         check(report["restart"]["verify_served"] is True, "the status page was read after the restart")
-    http = report["http"]
+    http = [r for r in report["http"] if r["path"]]  # not the start-up probe, which sends nothing
     check(all(r["peer"].startswith(chosen + ":") for r in http), "every request from the chosen address")
     check(all(r["host"] == "192.168.1.1" for r in http if r["host"]), "fixed Host line")
     if case.get("authorized"):
@@ -260,7 +260,7 @@ def verify(case, status, sim_status, records, report, chosen):
         check(faults["acks_dropped"] > 0 and faults["data_dropped"] > 0, "the network lost packets (%s)" % faults)
     if case.get("verify_after_upgrade_answer"):
         upgrade = [r for r in http if r["path"].startswith("/admin/upgrade")]
-        verify_reads = [r for r in http if r["phase"] == "verify"]
+        verify_reads = [r for r in http if r["phase"] == "after"]
         check(upgrade and verify_reads and upgrade[-1]["t"] <= verify_reads[0]["t"],
               "the verification followed the late upgrade answer")
 
