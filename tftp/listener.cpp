@@ -128,7 +128,7 @@ DWORD WINAPI TftpListenerThread(LPVOID parameter) {
   u_long nonBlocking = 1;
   ioctlsocket(listener->socket, FIONBIO, &nonBlocking);
   for (;;) {
-    // An empty poll waits for the socket at most a millisecond, so that a read
+    // An empty poll waits for the socket at most kListenerWaitMs, so that a read
     // request is taken the moment it arrives, and a wait that ends empty needs
     // no receive call.
     ListenerVerdict verdict = kListenerIdle;
