@@ -50,7 +50,10 @@ int CheckImage(const char* path) {
   }
   std::fclose(in);
   std::uint32_t size = static_cast<std::uint32_t>(image.size());
-  if (const char* fault = FirmwareImageFault(image.data(), size)) {
+  // An empty file is there but short; its vector may hold no storage at all,
+  // which the check would take for a missing image.
+  const unsigned char* bytes = image.empty() ? chunk : image.data();
+  if (const char* fault = FirmwareImageFault(bytes, size)) {
     std::fprintf(stderr, "ZEM_FIRMWARE_IMAGE %s: %s (%s%u bytes read)\n", path, fault,
                  image.size() > kImageSizeLimit ? "at least " : "", static_cast<unsigned>(size));
     return 1;

@@ -14,18 +14,28 @@ int RequestFromDevice(const char* path) {
                           kDeviceHttpPort, path, ResponseBuffer, kResponseLimit);
 }
 
+// 1 the operator goes on, 0 Cancel. DialogBoxParamA answers -1 when the dialog
+// cannot be made at all: that is neither Cancel nor a go-ahead (a confirmation
+// that never appeared must not start the upgrade), so it is reported and gives -1.
+int ShowWizardDialog(int id, DLGPROC procedure) {
+  INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(id), nullptr, procedure, 0);
+  if (result != -1) return result != 0 ? 1 : 0;
+  char message[64];
+  std::snprintf(message, sizeof message, "Upgrade Failed: dialog %d cannot be shown", id);
+  ReportError(message);
+  return -1;
+}
+
 }  // namespace
 
 int UpgradeMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ModuleInstance = instance;
   InitializeUpgrade();
 
-  if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(kNoticeDialog), nullptr, NoticeDialogProc, 0) == 0) {
-    return kExitCancelled;
-  }
-  if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(kAddressDialog), nullptr, AddressDialogProc, 0) == 0) {
-    return kExitCancelled;
-  }
+  int shown = ShowWizardDialog(kNoticeDialog, NoticeDialogProc);
+  if (shown <= 0) return shown < 0 ? kExitFailed : kExitCancelled;
+  shown = ShowWizardDialog(kAddressDialog, AddressDialogProc);
+  if (shown <= 0) return shown < 0 ? kExitFailed : kExitCancelled;
   if (DeviceAddress == 0) return kExitFailed;
 
   if (RequestFromDevice(kStatusPagePath) <= 0) {
@@ -33,7 +43,9 @@ int UpgradeMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return kExitFailed;
   }
 
-  if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(kConfirmDialog), nullptr, ConfirmDialogProc, 0) == 0) {
+  shown = ShowWizardDialog(kConfirmDialog, ConfirmDialogProc);
+  if (shown < 0) return kExitFailed;
+  if (shown == 0) {
     ReportError(kUserAbortMessage);
     return kExitCancelled;
   }

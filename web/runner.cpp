@@ -92,9 +92,11 @@ int RunDeviceRequest(HINSTANCE instance, std::uint32_t localAddress, std::uint16
       ++silentRetries;
       continue;
     }
-    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(kPasswordDialog), nullptr, PasswordDialogProc, 0) == 0) {
-      UserAbort();
-    }
+    INT_PTR answer = DialogBoxParamA(instance, MAKEINTRESOURCEA(kPasswordDialog), nullptr, PasswordDialogProc, 0);
+    if (answer == 0) UserAbort();
+    // -1: the dialog could not be made. Repeating would only meet the same
+    // challenge again, without end and without asking anyone.
+    if (answer == -1) FatalFailure("Upgrade Failed: the password dialog cannot be shown");
     silentRetries = 0;
   }
 }

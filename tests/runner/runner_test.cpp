@@ -17,6 +17,7 @@
 #include "digest/digest.h"
 #include "port/operator.h"
 #include "port/testing.h"
+#include "resources/dialog_defs.h"
 #include "tests/runner/adapter_fixture.h"
 #include "ui/ui.h"
 #include "upgrade/upgrade.h"
@@ -286,6 +287,27 @@ TEST_F(RunnerTest, CancelInTheCredentialsDialogEndsTheProcess) {
   ExpectAttempts(1);
   OperatorExpectDialog(kPasswordDialog, {TypeText(1005, "typed"), PressButton(IDCANCEL)});
   ExpectUserAbort(adapter);
+}
+
+const DialogDef* TemplatesButTheCredentials(int id) { return id == kPasswordDialog ? nullptr : FindDialogDef(id); }
+
+TEST_F(RunnerTest, ACredentialsDialogThatCannotBeShownEndsTheProcessInsteadOfRetrying) {
+  // Without the dialog the same challenge would come back for ever, asking nobody.
+  ScriptedAdapter adapter({Answer(Challenge("n1")), Answer(Challenge("n1")), Answer(StatusPage(300))});
+  ExpectAttempts(1);
+  OperatorExpectMessageBox({AnswerBox(IDOK)}, "cannot be shown");
+  g_adapter = &adapter;
+  PortSetExitHook(ReportAtExit);
+  EXPECT_EXIT(
+      {
+        PortSetDialogSource(TemplatesButTheCredentials);
+        RunAgainst(adapter);
+      },
+      testing::ExitedWithCode(1),
+      "box \\[ZEM Firwmare Upgrade Error\\] Upgrade Failed: the password dialog cannot be shown style 8192 owner 0\n"
+      "requests 1 connecting 1 closed 1 exit 1");
+  PortSetExitHook(nullptr);
+  g_adapter = nullptr;
 }
 
 TEST_F(RunnerTest, CancelInTheConnectingDialogEndsTheProcessWhileTheWorkerIsBlocked) {

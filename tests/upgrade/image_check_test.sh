@@ -31,6 +31,7 @@ expect() {  # expect NAME STATUS PATTERN FILE
 
 make_image "$dir/good.bin" 1000 100
 make_image "$dir/short.bin" 127 100
+: >"$dir/empty.bin"
 make_image "$dir/noversionend.bin" 1000 -1
 make_image "$dir/zero-at-128.bin" 1000 128
 make_image "$dir/zero-at-127.bin" 1000 127
@@ -42,6 +43,7 @@ expect good 0 "1000 bytes" "$dir/good.bin"
 expect sample 0 "748972 bytes, model ZEM-4100/4200, version 2.0.0-sample" "$dir/sample.bin"
 expect missing 1 "missing" "$dir/absent.bin"
 expect short 1 "shorter than 128 bytes" "$dir/short.bin"
+expect empty 1 "shorter than 128 bytes" "$dir/empty.bin"
 expect no-version-end 1 "no zero byte" "$dir/noversionend.bin"
 expect zero-after-header 1 "no zero byte" "$dir/zero-at-128.bin"
 expect zero-at-127 0 "1000 bytes" "$dir/zero-at-127.bin"

@@ -14,6 +14,8 @@
 #include "common/report.h"
 #include "port/operator.h"
 #include "port/testing.h"
+#include "resources/dialog_defs.h"
+#include "ui/ids.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -72,15 +74,24 @@ struct Case {
   std::vector<const char*> script;
   int result;
   std::vector<std::string> boxes;
+  int unmadeDialog = 0;  // a template that cannot be made (DialogBoxParamA gives -1); 0 none
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-class SequenceTest : public testing::TestWithParam<Case> {};
+int g_unmadeDialog = 0;
+const DialogDef* TemplatesBut(int id) { return id == g_unmadeDialog ? nullptr : FindDialogDef(id); }
+
+class SequenceTest : public testing::TestWithParam<Case> {
+ protected:
+  void TearDown() override { PortSetDialogSource(nullptr); }
+};
 
 TEST_P(SequenceTest, EndsWithItsResultAndMessage) {
   const Case& c = GetParam();
   OperatorReset();
+  g_unmadeDialog = c.unmadeDialog;
+  PortSetDialogSource(c.unmadeDialog != 0 ? TemplatesBut : nullptr);
   std::string script;
   for (const char* line : c.script) script += std::string(line) + "\n";
   std::string error;
@@ -91,7 +102,9 @@ TEST_P(SequenceTest, EndsWithItsResultAndMessage) {
     adapter.reset(new OneAnswerAdapter(c.adapterAnswer));
     ASSERT_TRUE(adapter->bound());
   }
+  alarm(60);  // a sequence that went past its end would idle for ever
   EXPECT_EQ(c.result, UpgradeMain(PortModuleHandle(), nullptr, nullptr, SW_SHOWNORMAL));
+  alarm(0);
 
   std::vector<std::string> boxes;
   for (const OperatorBoxRecord& box : OperatorMessageBoxes()) {
@@ -120,7 +133,15 @@ INSTANTIATE_TEST_SUITE_P(
              {"Upgrade Failed: No Response From ZEM"}},
         Case{"CancelOnTheConfirmation", kStatusPage,
              {"dialog 139: press 1", kAddress, "dialog 103: press cancel", "box: ok"}, kExitCancelled,
-             {"Upgrade Failed: User Abort"}}),
+             {"Upgrade Failed: User Abort"}},
+        // A dialog that cannot be made is neither Cancel nor a go-ahead: above all
+        // a confirmation that never appeared must not lead to the upgrade command.
+        Case{"TheNoticeCannotBeShown", nullptr, {"box: ok"}, kExitFailed,
+             {"Upgrade Failed: dialog 139 cannot be shown"}, kNoticeDialog},
+        Case{"TheAddressDialogCannotBeShown", nullptr, {"dialog 139: press 1", "box: ok"}, kExitFailed,
+             {"Upgrade Failed: dialog 101 cannot be shown"}, kAddressDialog},
+        Case{"TheConfirmationCannotBeShown", kStatusPage, {"dialog 139: press 1", kAddress, "box: ok"}, kExitFailed,
+             {"Upgrade Failed: dialog 103 cannot be shown"}, kConfirmDialog}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
