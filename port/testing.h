@@ -9,6 +9,9 @@
 void PortSetClock(std::uint32_t offsetMs, unsigned rate);
 unsigned PortClockRate();
 
+// Makes CreateThread fail (answer null) while set, as when the system has no room for a thread.
+void PortFailThreadCreation(bool fail);
+
 // Makes the next WSAStartup fail (as when the socket library cannot start).
 void PortFailSocketStartup(bool fail);
 

@@ -36,6 +36,7 @@ void* RunThread(void* raw) {
 }
 
 std::atomic<PortExitHook> g_exitHook{nullptr};
+std::atomic<bool> g_failThreads{false};
 std::atomic<PortFrontEndExit> g_frontEndExit{nullptr};
 
 timespec g_start = [] {
@@ -55,8 +56,11 @@ std::uint64_t RealMilliseconds() {
 
 }  // namespace
 
+void PortFailThreadCreation(bool fail) { g_failThreads.store(fail); }
+
 HANDLE CreateThread(LPVOID, std::size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD,
                     LPDWORD threadId) {
+  if (g_failThreads.load()) return nullptr;
   PortThread* thread = new (std::nothrow) PortThread;
   if (thread == nullptr) return nullptr;
   thread->start = start;

@@ -29,6 +29,11 @@ int RunAttempt(HINSTANCE instance, RequestParams* params, Progress* progress) {
   HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kConnectingDialog), nullptr, ConnectingDialogProc, 0);
   ShowWindow(dialog, SW_SHOWNORMAL);
   HANDLE worker = CreateThread(nullptr, 0, RequestWorker, params, 0, nullptr);  // the handle is never closed
+  if (worker == nullptr) {
+    // Without a worker nothing would ever end the polling loop.
+    DestroyWindow(dialog);
+    FatalFailure("Upgrade Failed: Can't start the thread for the request");
+  }
   while (!WorkerEnded(worker)) {
     MSG message;
     if (PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) {  // at most one a pass

@@ -310,6 +310,23 @@ TEST_F(RunnerTest, ACredentialsDialogThatCannotBeShownEndsTheProcessInsteadOfRet
   g_adapter = nullptr;
 }
 
+TEST_F(RunnerTest, AWorkerThatCannotBeStartedEndsTheProcessInsteadOfWaitingForEver) {
+  ScriptedAdapter adapter({Answer(StatusPage(300))});
+  OperatorExpectMessageBox({AnswerBox(IDOK)}, "Can't start the thread");
+  g_adapter = &adapter;
+  PortSetExitHook(ReportAtExit);
+  EXPECT_EXIT(
+      {
+        PortFailThreadCreation(true);
+        RunAgainst(adapter);
+      },
+      testing::ExitedWithCode(1),
+      "box \\[ZEM Firwmare Upgrade Error\\] Upgrade Failed: Can't start the thread for the request style 8192 owner 0\n"
+      "requests 0 connecting 1 closed 1 exit 1");
+  PortSetExitHook(nullptr);
+  g_adapter = nullptr;
+}
+
 TEST_F(RunnerTest, CancelInTheConnectingDialogEndsTheProcessWhileTheWorkerIsBlocked) {
   ScriptedAdapter adapter({HoldForever()});
   // The exchange is connected and waits for an answer that never comes.
