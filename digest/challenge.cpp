@@ -13,9 +13,9 @@
 // even change which digest form is computed; refusing makes the runner report
 // an unexpected answer instead of asking for credentials that cannot work.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "common/random.h"
 #include "common/text.h"
 #include "digest/digest.h"
 
@@ -75,10 +75,11 @@ int ParseDigestChallenge(const char* text, AuthStateRecord* state) {
     CopyText(state->lastNonce, state->nonce);
     state->nonceCount = 0;
   }
-  // A fresh client nonce on every challenge, from the generator seeded at
-  // start-up. Its results are taken as 0 to 32767 on every runtime (glibc's
-  // reach further), so the text is 1 to 4 lower-case hex digits.
-  std::snprintf(state->cnonce, sizeof state->cnonce, "%x", static_cast<unsigned>(std::rand() & 0x7fff));
+  // A fresh client nonce on every challenge, from the process-wide generator
+  // (results 0 to 32767), so the text is 1 to 4 lower-case hex digits. This
+  // runs on a new worker thread each time, where the runtime's rand() would
+  // start from its fixed seed again on Windows.
+  std::snprintf(state->cnonce, sizeof state->cnonce, "%x", static_cast<unsigned>(SharedRandom()));
   Store(state->algorithm, algorithm);
   Store(state->qop, qop);
   Store(state->opaque, opaque);

@@ -3,10 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "common/random.h"
 #include "common/text.h"
 #include "digest/digest.h"
 
@@ -129,7 +132,7 @@ void ExpectField(const char* name, const char* field, const Text& expected, cons
 }
 
 TEST(ParseDigestChallengeTest, Table) {
-  std::srand(1);
+  SeedSharedRandom(1);
   for (const ChallengeCase& c : kCases) {
     SCOPED_TRACE(c.name);
     GuardedRecord guarded;
@@ -171,7 +174,7 @@ TEST(ParseDigestChallengeTest, ClientNonceIsDrawnOnEveryParse) {
   AuthStateRecord state;
   std::memset(&state, 0, sizeof state);
   const char text[] = "WWW-Authenticate: Digest realm=\"ZEM\", nonce=\"same\"";
-  std::srand(7);
+  SeedSharedRandom(7);
   std::string previous;
   int changes = 0;
   for (int i = 0; i < 200; ++i) {
@@ -183,6 +186,25 @@ TEST(ParseDigestChallengeTest, ClientNonceIsDrawnOnEveryParse) {
     ASSERT_EQ(0u, state.nonceCount);
   }
   EXPECT_GT(changes, 100);
+}
+
+// Every request parses its challenge on a worker thread of its own. The client
+// nonce must come from the one generator of the process: a runtime whose
+// rand() state is per thread gives each fresh thread the same first value.
+TEST(ParseDigestChallengeTest, ClientNonceDiffersBetweenFreshThreads) {
+  SeedSharedRandom(7);
+  std::set<std::string> drawn;
+  for (int i = 0; i < 20; ++i) {
+    AuthStateRecord state;
+    std::memset(&state, 0, sizeof state);
+    std::thread worker([&state] {
+      EXPECT_EQ(0, ParseDigestChallenge("WWW-Authenticate: Digest realm=\"ZEM\", nonce=\"same\"", &state));
+    });
+    worker.join();
+    EXPECT_TRUE(IsShortHex(state.cnonce)) << "cnonce \"" << state.cnonce << "\"";
+    drawn.insert(state.cnonce);
+  }
+  EXPECT_GT(drawn.size(), 10u) << "the worker threads drew the same client nonces";
 }
 
 // The runner's view: a count raised by authorised requests survives a repeat
