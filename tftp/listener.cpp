@@ -69,7 +69,10 @@ std::uint16_t StartTftpListener(std::uint32_t localAddress) {
   }
   listener->localAddress = localAddress;
   listener->port = port;
-  CreateThread(nullptr, 0, TftpListenerThread, listener, 0, nullptr);
+  // Without its thread nobody would answer the adapter, and the upgrade command must not go out.
+  if (CreateThread(nullptr, 0, TftpListenerThread, listener, 0, nullptr) == nullptr) {
+    FatalFailure("Upgrade Failed: Can't start the TFTP listener thread");
+  }
   return port;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/random.h"
 #include "common/text.h"
 #include "common/trace.h"
 #include "ui/dialog_rules.h"
@@ -25,7 +26,7 @@ constexpr char kErrorTitle[] = "Error";
 
 constexpr std::size_t kShortestQuad = 7;   // "1.2.3.4"
 constexpr std::size_t kLongestQuad = 15;   // "255.255.255.255"
-constexpr unsigned kRandomRange = 32768;   // the Windows runtime's rand() range, kept on every platform
+constexpr unsigned kRandomRange = 32768;   // the generator's range: 1 to 4 hexadecimal digits
 
 bool IsSeparator(char c) { return c == '.' || c == '*'; }
 
@@ -78,7 +79,7 @@ void AcceptAddress(HWND dialog) {
     return;
   }
   std::snprintf(TftpFileName, sizeof TftpFileName, "/zem%x.bin",
-                static_cast<unsigned>(std::rand()) % kRandomRange);
+                static_cast<unsigned>(SharedRandom()) % kRandomRange);
   ChosenLocalAddress = local;
   Trace("+++ using %x\n", ChosenLocalAddress);
   EndDialog(dialog, 1);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/random.h"
 #include "common/report.h"
 #include "common/trace.h"
 #include "digest/digest.h"
@@ -33,7 +34,7 @@ void InitializeUpgrade() {
   ListLocalAddresses();
   ChosenLocalAddress = LocalAddressList[0];
   std::memset(&AuthState, 0, sizeof AuthState);
-  std::srand(timeGetTime());
+  SeedSharedRandom(timeGetTime());
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_INTERNET_CLASSES | ICC_PROGRESS_CLASS;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "port/testing.h"
+
 #include "common/sockaddr.h"
 #include "tftp/tftp.h"
 #include "tftp_fixture.h"
@@ -55,6 +57,16 @@ TEST(TftpPortDeathTest, AllHundredPortsTakenIsFatal) {
   FirmwareImage.size = 1000;
   EXPECT_EXIT(StartTftpListener(kLoopback), ::testing::ExitedWithCode(1),
               "Upgrade Failed: Can't bind TFTP listener socket");
+}
+
+TEST(TftpPortDeathTest, AListenerThreadThatCannotStartIsFatal) {
+  FirmwareImage.size = 1000;
+  EXPECT_EXIT(
+      {
+        PortFailThreadCreation(true);
+        StartTftpListener(kLoopback);
+      },
+      ::testing::ExitedWithCode(1), "Upgrade Failed: Can't start the TFTP listener thread");
 }
 
 }  // namespace

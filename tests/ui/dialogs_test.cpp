@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/random.h"
 #include "common/text.h"
 #include "digest/digest.h"
 #include "port/operator.h"
@@ -211,11 +212,11 @@ INT_PTR CALLBACK WatchedAddressDialog(HWND dialog, UINT message, WPARAM wParam, 
   return answer;
 }
 
-// What the pseudo-random generator gives for the first draw after srand(seed).
+// What the pseudo-random generator gives for the first draw after seeding it.
 std::string FileNameOfFirstDraw(unsigned seed) {
-  std::srand(seed);
+  SeedSharedRandom(seed);
   char name[32];
-  std::snprintf(name, sizeof name, "/zem%x.bin", static_cast<unsigned>(std::rand()) % 32768u);
+  std::snprintf(name, sizeof name, "/zem%x.bin", static_cast<unsigned>(SharedRandom()));
   return name;
 }
 
@@ -248,7 +249,8 @@ TEST_F(WizardDialogs, AddressDialogShowsAllEightAddressesAndStopsAtAZeroEntry) {
   for (int i = 0; i < kLocalAddressCapacity; ++i) LocalAddressList[i] = Quad(10, 0, 0, static_cast<unsigned>(i + 1));
   OperatorExpectDialog(kAddressDialog, {PressEscape()});
   Show(kAddressDialog, AddressDialogProc);
-  const OperatorControlRecord* combo = FindControl(Only(kAddressDialog), 1017);
+  const OperatorDialogRecord full = Only(kAddressDialog);  // kept: combo points into it
+  const OperatorControlRecord* combo = FindControl(full, 1017);
   ASSERT_NE(nullptr, combo);
   ASSERT_EQ(8u, combo->entries.size());
   EXPECT_EQ("10.0.0.8", combo->entries[7]);
@@ -257,14 +259,15 @@ TEST_F(WizardDialogs, AddressDialogShowsAllEightAddressesAndStopsAtAZeroEntry) {
   LocalAddressList[3] = 0;  // the list ends here
   OperatorExpectDialog(kAddressDialog, {PressEscape()});
   Show(kAddressDialog, AddressDialogProc);
-  combo = FindControl(Only(kAddressDialog), 1017);
+  const OperatorDialogRecord shorter = Only(kAddressDialog);
+  combo = FindControl(shorter, 1017);
   ASSERT_NE(nullptr, combo);
   EXPECT_EQ((std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}), combo->entries);
 }
 
 TEST_F(WizardDialogs, AcceptedAddressSetsTheWizardState) {
   std::string expectedName = FileNameOfFirstDraw(41);
-  std::srand(41);
+  SeedSharedRandom(41);
   OperatorExpectDialog(kAddressDialog, {TypeText(1000, "010.001.000.123"), PressEnter()});
   EXPECT_EQ(1, Show(kAddressDialog, AddressDialogProc));
   EXPECT_EQ(Quad(10, 1, 0, 123), DeviceAddress);
@@ -283,7 +286,7 @@ TEST_F(WizardDialogs, TheSecondComboEntryChoosesEntryOne) {
 TEST_F(WizardDialogs, RefusedAddressesShowTheBoxAndGiveTheFocusBack) {
   g_afterOk.clear();
   std::string expectedName = FileNameOfFirstDraw(7);
-  std::srand(7);
+  SeedSharedRandom(7);
   OperatorExpectDialog(kAddressDialog, {TypeText(1000, "1.2.3"), PressButton(IDOK),
                                         TypeText(1000, "0.0.0.0"), PressButton(IDOK),
                                         TypeText(1000, "10.1.0.123"), PressButton(IDOK)});
