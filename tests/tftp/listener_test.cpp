@@ -64,6 +64,8 @@ struct IgnoredCase {
   const char* trace;  // nullptr: none
 };
 
+void PrintTo(const IgnoredCase& c, std::ostream* out) { *out << c.what; }
+
 class IgnoredDatagramTest : public ListenerTest, public ::testing::WithParamInterface<IgnoredCase> {};
 
 TEST_P(IgnoredDatagramTest, IsTracedAndNotAnswered) {

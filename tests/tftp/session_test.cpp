@@ -100,6 +100,8 @@ struct ImageCase {
   std::size_t oackLength;
 };
 
+void PrintTo(const ImageCase& c, std::ostream* out) { *out << c.size << " bytes"; }
+
 class ImageSizeTest : public SessionTest, public ::testing::WithParamInterface<ImageCase> {};
 
 TEST_P(ImageSizeTest, ServesTheWholeImageInLockStep) {
