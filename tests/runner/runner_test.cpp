@@ -290,41 +290,38 @@ TEST_F(RunnerTest, CancelInTheCredentialsDialogEndsTheProcess) {
 }
 
 const DialogDef* TemplatesButTheCredentials(int id) { return id == kPasswordDialog ? nullptr : FindDialogDef(id); }
+void HideTheCredentialsDialog() { PortSetDialogSource(TemplatesButTheCredentials); }
+void FailThreadCreation() { PortFailThreadCreation(true); }
+
+// The request meets something it cannot do without and ends the process: the
+// box (task-modal, no owner) with the message, the "Connecting" dialog
+// destroyed first, the requests the adapter saw, exit status 1.
+void ExpectFatal(ScriptedAdapter& adapter, void (*breakSomething)(), const char* message, int requests) {
+  OperatorExpectMessageBox({AnswerBox(IDOK)}, message);
+  g_adapter = &adapter;
+  PortSetExitHook(ReportAtExit);
+  EXPECT_EXIT(
+      {
+        breakSomething();
+        RunAgainst(adapter);
+      },
+      testing::ExitedWithCode(1),
+      "box \\[ZEM Firwmare Upgrade Error\\] " + std::string(message) + " style 8192 owner 0\n" + "requests " +
+          std::to_string(requests) + " connecting 1 closed 1 exit 1");
+  PortSetExitHook(nullptr);
+  g_adapter = nullptr;
+}
 
 TEST_F(RunnerTest, ACredentialsDialogThatCannotBeShownEndsTheProcessInsteadOfRetrying) {
   // Without the dialog the same challenge would come back for ever, asking nobody.
   ScriptedAdapter adapter({Answer(Challenge("n1")), Answer(Challenge("n1")), Answer(StatusPage(300))});
   ExpectAttempts(1);
-  OperatorExpectMessageBox({AnswerBox(IDOK)}, "cannot be shown");
-  g_adapter = &adapter;
-  PortSetExitHook(ReportAtExit);
-  EXPECT_EXIT(
-      {
-        PortSetDialogSource(TemplatesButTheCredentials);
-        RunAgainst(adapter);
-      },
-      testing::ExitedWithCode(1),
-      "box \\[ZEM Firwmare Upgrade Error\\] Upgrade Failed: the password dialog cannot be shown style 8192 owner 0\n"
-      "requests 1 connecting 1 closed 1 exit 1");
-  PortSetExitHook(nullptr);
-  g_adapter = nullptr;
+  ExpectFatal(adapter, HideTheCredentialsDialog, "Upgrade Failed: the password dialog cannot be shown", 1);
 }
 
 TEST_F(RunnerTest, AWorkerThatCannotBeStartedEndsTheProcessInsteadOfWaitingForEver) {
   ScriptedAdapter adapter({Answer(StatusPage(300))});
-  OperatorExpectMessageBox({AnswerBox(IDOK)}, "Can't start the thread");
-  g_adapter = &adapter;
-  PortSetExitHook(ReportAtExit);
-  EXPECT_EXIT(
-      {
-        PortFailThreadCreation(true);
-        RunAgainst(adapter);
-      },
-      testing::ExitedWithCode(1),
-      "box \\[ZEM Firwmare Upgrade Error\\] Upgrade Failed: Can't start the thread for the request style 8192 owner 0\n"
-      "requests 0 connecting 1 closed 1 exit 1");
-  PortSetExitHook(nullptr);
-  g_adapter = nullptr;
+  ExpectFatal(adapter, FailThreadCreation, "Upgrade Failed: Can't start the thread for the request", 0);
 }
 
 TEST_F(RunnerTest, CancelInTheConnectingDialogEndsTheProcessWhileTheWorkerIsBlocked) {
