@@ -10,8 +10,9 @@
 # Wine opens its sockets in the wineserver, so the server of the test's own
 # prefix starts inside the namespace, and so does a private X server whose
 # sockets nobody outside can reach.
-# CASE: upgrade (the whole upgrade, with digest authentication) or
-# notice_cancel (Cancel on the first dialog: exit status 2, no message box).
+# CASE: upgrade (the whole upgrade, with digest authentication),
+# confirm_cancel (Cancel on the confirmation: the real error box, exit status 2)
+# or notice_cancel (Cancel on the first dialog: exit status 2, no message box).
 set -euo pipefail
 case_name=$1 exe=$2 operator=$3 sim=$4 image=$5 prefix=$6
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,7 +21,7 @@ ZEM=10.77.0.2
 export WINEDEBUG=-all WINEPREFIX=$prefix
 
 if [ "${ZEM_E2E_INSIDE:-}" != 1 ]; then
-  if [ "$case_name" = upgrade ] && [ ! -x "$sim" ]; then
+  if [ "$case_name" != notice_cancel ] && [ ! -x "$sim" ]; then
     echo "SKIP: $sim is not built (cmake --build --preset native first)"
     exit 77
   fi
@@ -82,7 +83,7 @@ log=$work/operator.jsonl
 report=$work/report.json
 operator_args=(--log "$(winpath "$log")" --timeout-seconds 180)
 
-if [ "$case_name" = upgrade ]; then
+if [ "$case_name" != notice_cancel ]; then
   # The adapter's namespace waits for its end of the cable, then becomes zem-sim.
   unshare --net bash -c 'until ip link show zdev >/dev/null 2>&1; do sleep 0.05; done
     ip link set lo up && ip addr add "$1/24" dev zdev && ip link set zdev up && shift && exec "$@"' \
@@ -100,6 +101,7 @@ if [ "$case_name" = upgrade ]; then
   done
   [ $listening = 1 ] || { echo "FAIL zem-sim does not listen on $ZEM:80"; cat "$work/sim.log"; exit 1; }
   operator_args+=(--device "$ZEM" --pc-entry 0 --password 1234)
+  [ "$case_name" = confirm_cancel ] && operator_args+=(--cancel-at confirmation)
 else
   operator_args+=(--cancel-at notice)
 fi

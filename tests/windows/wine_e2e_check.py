@@ -46,7 +46,7 @@ def captions_of(events, name):
     return list(by_window.values())
 
 
-def common_checks(events, status, operator_status):
+def common_checks(events, status, operator_status, expected_boxes=0):
     check(operator_status == 0, "the operator met nothing unexpected (status %d)" % operator_status)
     faults = [e["text"] for e in events if e["event"] == "fault"]
     check(not faults, "no operator faults %s" % faults)
@@ -55,7 +55,7 @@ def common_checks(events, status, operator_status):
     exits = [e["code"] for e in events if e["event"] == "exit"]
     check(exits == [status], "the operator saw the exit code %s (wine: %d)" % (exits, status))
     boxes = [e for e in events if e["event"] == "dialog" and e["dialog"] == "box"]
-    check(not boxes, "no message box (%s)" % [b["caption"] for b in boxes])
+    check(len(boxes) == expected_boxes, "%d message box(es) (%s)" % (expected_boxes, [b["caption"] for b in boxes]))
     dialogs = [e for e in events if e["event"] == "dialog"]
     notice = [d for d in dialogs if d["dialog"] == "notice"]
     if check(len(notice) == 1, "the notice came once"):
@@ -143,12 +143,37 @@ def notice_cancel(events, status, operator_status, sim_status, report):
     check(presses == [("notice", 2, "Cancel")], "Cancel pressed on the notice %s" % presses)
 
 
+def confirm_cancel(events, status, operator_status, sim_status, report):
+    check(status == 2, "zemupgrade.exe exit status %d (expected 2: cancelled)" % status)
+    dialogs = common_checks(events, status, operator_status, expected_boxes=1)
+    wizard = [d["dialog"] for d in dialogs if d["dialog"] != "connecting"]
+    check(wizard == ["notice", "address", "credentials", "confirmation", "box"],
+          "the wizard's dialogs in order, the box last: %s" % wizard)
+    confirm = [d for d in dialogs if d["dialog"] == "confirmation"]
+    if check(len(confirm) == 1, "confirmation dialog"):
+        check(controls(confirm[0])[1004]["text"] == "1.4.2", "confirmation shows the version before")
+    box = [d for d in dialogs if d["dialog"] == "box"]
+    if box:
+        texts = [c.get("text", "") for c in box[0]["controls"]]
+        check(box[0]["caption"] == "ZEM Firwmare Upgrade Error", "box title %r" % box[0]["caption"])
+        check("Upgrade Failed: User Abort" in texts, "box text (%s)" % texts)
+        buttons = [c for c in box[0]["controls"] if c.get("class", "").lower() == "button"]
+        check(len(buttons) == 1, "one button in the box (%d)" % len(buttons))
+    presses = [(e["dialog"], e["button"]) for e in events if e["event"] == "press"]
+    check(presses == [("notice", "Continue"), ("address", "OK"), ("credentials", "OK"),
+                      ("confirmation", "Cancel"), ("box", "OK")], "buttons pressed %s" % presses)
+    check(sim_status == 2, "zem-sim saw no transfer (exit status %d)" % sim_status)
+    if check(report is not None, "zem-sim wrote its report"):
+        upgrade_paths = [r for r in report["http"] if r["path"].startswith("/admin/upgrade")]
+        check(not upgrade_paths, "no upgrade command was sent")
+
+
 def main():
     name, status, operator_status, sim_status, log, report_path = sys.argv[1:7]
     events = read_log(log)
     check(bool(events), "the operator wrote its log")
     report = json.load(open(report_path)) if os.path.exists(report_path) else None
-    {"upgrade": upgrade, "notice_cancel": notice_cancel}[name](
+    {"upgrade": upgrade, "confirm_cancel": confirm_cancel, "notice_cancel": notice_cancel}[name](
         events, int(status), int(operator_status), int(sim_status), report)
     if failures:
         print("FAIL %s: %d checks failed" % (name, len(failures)))
