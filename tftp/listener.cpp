@@ -12,15 +12,6 @@
 #include "ui/ui.h"
 #include "upgrade/upgrade.h"
 
-void PumpDialogMessages(HWND dialog, bool all) {
-  MSG message;
-  while (PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-    if (!all) break;
-  }
-}
-
 INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     CenterWindow(dialog);

@@ -84,9 +84,6 @@ std::uint32_t GetUint16BE(const unsigned char* buffer);
 
 // ---- the steps of the operations above, each usable on its own ------------------
 
-// Takes the messages of one of this thread's dialogs: all that wait, or at most one.
-void PumpDialogMessages(HWND dialog, bool all);
-
 // A fatal failure unless the firmware image fits 16-bit block numbers that never wrap.
 void CheckImageFitsTftp(std::uint32_t imageSize);
 

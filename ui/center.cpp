@@ -1,4 +1,5 @@
-// Window centring, done by every dialog as it opens, and the end of a modal dialog.
+// Window centring, done by every dialog as it opens, the end of a modal dialog,
+// and the message pump of the polling loops.
 #include "ui/dialog_rules.h"
 #include "ui/ui.h"
 
@@ -25,5 +26,14 @@ INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
       return TRUE;
     default:
       return FALSE;
+  }
+}
+
+void PumpDialogMessages(HWND dialog, bool all) {
+  MSG message;
+  while (PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    if (!all) break;
   }
 }

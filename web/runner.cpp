@@ -35,11 +35,7 @@ int RunAttempt(HINSTANCE instance, RequestParams* params, Progress* progress) {
     FatalFailure("Upgrade Failed: Can't start the thread for the request");
   }
   while (!WorkerEnded(worker)) {
-    MSG message;
-    if (PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) {  // at most one a pass
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
+    PumpDialogMessages(dialog, false);  // at most one message a pass
     Sleep(1);
     if (++progress->ticks == kTicksPerStep) {
       SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(progress->position), 0);
