@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# wine_e2e.sh CASE ZEMUPGRADE_EXE OPERATOR_EXE ZEM_SIM IMAGE PREFIX
+# wine_e2e.sh CASE ZEMUPGRADE_EXE OPERATOR_EXE ZEM_SIM IMAGE PREFIX LOADER
 # The Windows build end to end: zemupgrade.exe under Wine, answered by
 # wine_operator.exe, upgrades zem-sim over real sockets. The PC is zempc at
 # 10.77.0.1 in network, UTS and mount namespaces of its own; the adapter,
@@ -13,17 +13,19 @@
 # CASE: upgrade (the whole upgrade, with digest authentication),
 # confirm_cancel (Cancel on the confirmation: the real error box, exit status 2)
 # or notice_cancel (Cancel on the first dialog: exit status 2, no message box).
+# LOADER is the Wine loader of the build's word size: /usr/lib/wine/wine for
+# PE32, /usr/lib/wine/wine64 for PE32+.
 set -euo pipefail
-case_name=$1 exe=$2 operator=$3 sim=$4 image=$5 prefix=$6
+case_name=$1 exe=$2 operator=$3 sim=$4 image=$5 prefix=$6 loader=$7
 here=$(cd "$(dirname "$0")" && pwd)
 PC=10.77.0.1
 ZEM=10.77.0.2
-export WINEDEBUG=-all WINEPREFIX=$prefix
+export WINEDEBUG=-all WINEPREFIX=$prefix WINELOADER=$loader
 
 if [ "${ZEM_E2E_INSIDE:-}" != 1 ]; then
   if [ "$case_name" != notice_cancel ] && [ ! -x "$sim" ]; then
-    echo "SKIP: $sim is not built (cmake --build --preset native first)"
-    exit 77
+    echo "FAIL: $sim is not built (cmake --build --preset native first)"
+    exit 1
   fi
   # The prefix is made once per build tree (Wine's first start takes a while),
   # outside the namespace; no server of it may keep running out here, or the
@@ -32,10 +34,10 @@ if [ "${ZEM_E2E_INSIDE:-}" != 1 ]; then
   flock 9
   if [ ! -f "$prefix/zem-e2e-ready" ]; then
     echo "making the Wine prefix $prefix"
-    env -u DISPLAY wineboot --init >/dev/null 2>&1 || true
+    env -u DISPLAY "$loader" wineboot --init >/dev/null 2>&1 || true
     # No window manager runs on the private display: unmanaged windows, or
     # Wine waits 2 s for one at every dialog that closes.
-    env -u DISPLAY wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    env -u DISPLAY "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w || true
     touch "$prefix/zem-e2e-ready"
   fi
@@ -107,10 +109,10 @@ else
 fi
 
 start=$SECONDS
-wine "$operator" "${operator_args[@]}" >"$work/operator.out" 2>&1 &
+"$loader" "$operator" "${operator_args[@]}" >"$work/operator.out" 2>&1 &
 operator_pid=$!
 set +e
-timeout 200 wine "$exe" >"$work/zemupgrade.out" 2>&1
+timeout 200 "$loader" "$exe" >"$work/zemupgrade.out" 2>&1
 status=$?
 wait "$operator_pid"
 operator_status=$?
