@@ -105,6 +105,7 @@ struct Conn {
     std::string out;
     size_t sent = 0;
     double deadline = 0;  // for Reading and Draining
+    double writeAt = 0;   // Writing: the answer goes out from this moment (--answer-delay-ms)
     int record = -1;
     bool neverClose = false;
     bool startsTransfer = false;  // the upgrade command: fetch after this connection ends
@@ -368,6 +369,7 @@ void Sim::Respond(Conn& c, RequestRecord& r, int status, const std::string& extr
     r.status = status;
     c.out = head + body;
     c.sent = 0;
+    c.writeAt = Now() + o_.answerDelayMs / 1000.0;
     r.bytesPlanned = c.out.size();
     c.neverClose = (o_.neverClose & target) != 0;
     if (o_.closeWithoutAnswer & target) {
@@ -471,6 +473,7 @@ void Sim::OnReadable(Conn& c) {
 }
 
 void Sim::OnWritable(Conn& c) {
+    if (Now() < c.writeAt) return;
     while (c.sent < c.out.size()) {
         ssize_t n = send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
         if (n < 0) {
@@ -1193,6 +1196,7 @@ int Sim::Run() {
         if (phase_ == Phase::Restarting) consider(restartEnds_);
         for (const Conn& c : conns_)
             if (c.state == Conn::Reading || c.state == Conn::Draining) consider(c.deadline);
+            else if (c.state == Conn::Writing && c.sent == 0) consider(c.writeAt);
         for (const Timed& t : timed_) consider(t.at);
         if (ts_ == TState::Scheduled || ts_ == TState::WrongName || ts_ == TState::Dally) consider(tftpAt_);
         if (ts_ == TState::AwaitOack || ts_ == TState::AwaitData) consider(nextRetransmit_);
@@ -1217,7 +1221,7 @@ int Sim::Run() {
         size_t connBase = fds.size();
         for (const Conn& c : conns_) {
             short ev = POLLIN;
-            if (c.state == Conn::Writing) ev = POLLIN | POLLOUT;
+            if (c.state == Conn::Writing && c.writeAt <= now) ev = POLLIN | POLLOUT;
             fds.push_back({c.fd, ev, 0});
         }
         int timeoutMs = int(std::max(0.0, (next - now) * 1000.0)) + 1;
@@ -1230,6 +1234,10 @@ int Sim::Run() {
             endReason_ = g_signal == SIGINT ? "SIGINT" : "SIGTERM";
             break;
         }
+        // Answers held back by --answer-delay-ms go out when their time comes.
+        for (Conn& c : conns_)
+            if (!c.dead && c.state == Conn::Writing && c.sent == 0 && c.writeAt > now && Now() >= c.writeAt)
+                OnWritable(c);
         if (rc <= 0) continue;
         if (listenIdx >= 0 && (fds[size_t(listenIdx)].revents & POLLIN)) Accept();
         if (udpIdx >= 0 && (fds[size_t(udpIdx)].revents & POLLIN) && udpFd_ >= 0) OnDatagram();

@@ -122,6 +122,8 @@ const std::vector<OptDef>& Defs() {
          }},
         {"http-timeout-ms", "MS", "close a connection whose request head has not arrived after MS (default 10000)",
          Int(&Options::httpTimeoutMs, 1, 3600000)},
+        {"answer-delay-ms", "MS", "wait MS after a request has arrived before answering it (default 0)",
+         Int(&Options::answerDelayMs, 0, 600000)},
         {"verbose", nullptr, "log every event to standard error", Flag(&Options::verbose, true)},
 
         // status page

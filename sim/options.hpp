@@ -51,6 +51,7 @@ struct Options {
     int ackRetries = 5;
     uint16_t tftpPort = 0;
     int rrqDelayMs = 0;
+    int answerDelayMs = 0;
 
     // faults
     double dropAck = 0, dupAck = 0, delayAck = 0, reorderAck = 0;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# wine_e2e.sh CASE ZEMUPGRADE_EXE OPERATOR_EXE ZEM_SIM IMAGE PREFIX LOADER
+# wine_e2e.sh CASE ZEMUPGRADE_EXE OPERATOR_EXE ZEM_SIM IMAGE PREFIX LOADER SHOTS
 # The Windows build end to end: zemupgrade.exe under Wine, answered by
 # wine_operator.exe, upgrades zem-sim over real sockets. The PC is zempc at
 # 10.77.0.1 in network, UTS and mount namespaces of its own; the adapter,
@@ -14,9 +14,10 @@
 # confirm_cancel (Cancel on the confirmation: the real error box, exit status 2)
 # or notice_cancel (Cancel on the first dialog: exit status 2, no message box).
 # LOADER is the Wine loader of the build's word size: /usr/lib/wine/wine for
-# PE32, /usr/lib/wine/wine64 for PE32+.
+# PE32, /usr/lib/wine/wine64 for PE32+. The operator saves a picture of each
+# dialog as Wine draws it; they end up as SHOTS/CASE/KIND.png.
 set -euo pipefail
-case_name=$1 exe=$2 operator=$3 sim=$4 image=$5 prefix=$6 loader=$7
+case_name=$1 exe=$2 operator=$3 sim=$4 image=$5 prefix=$6 loader=$7 shots=$8/$case_name
 here=$(cd "$(dirname "$0")" && pwd)
 PC=10.77.0.1
 ZEM=10.77.0.2
@@ -83,14 +84,21 @@ done
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 log=$work/operator.jsonl
 report=$work/report.json
-operator_args=(--log "$(winpath "$log")" --timeout-seconds 180)
+rm -rf "$shots"
+mkdir -p "$shots"
+operator_args=(--log "$(winpath "$log")" --timeout-seconds 180 --shots "$(winpath "$shots")")
+# For the pictures, the adapter takes its time where a dialog would otherwise
+# come and go within milliseconds: each answer 0.7 s, the read request 1.5 s
+# after the upgrade command, every other acknowledgement 2 ms.
+sim_pace=(--answer-delay-ms 700 --rrq-delay-ms 1500 --delay-ack 50 --delay-ms 2)
 
 if [ "$case_name" != notice_cancel ]; then
   # The adapter's namespace waits for its end of the cable, then becomes zem-sim.
   unshare --net bash -c 'until ip link show zdev >/dev/null 2>&1; do sleep 0.05; done
     ip link set lo up && ip addr add "$1/24" dev zdev && ip link set zdev up && shift && exec "$@"' \
     adapter "$ZEM" "$sim" --address "$ZEM" --user admin --password 1234 --qop auth --expect-image "$image" \
-    --restart-seconds 40 --version-before 1.4.2 --max-seconds 200 --report "$report" 2>"$work/sim.log" &
+    --restart-seconds 40 --version-before 1.4.2 --max-seconds 200 --report "$report" "${sim_pace[@]}" \
+    2>"$work/sim.log" &
   sim_pid=$!
   until [ "$(readlink "/proc/$sim_pid/ns/net")" != "$(readlink /proc/self/ns/net)" ]; do sleep 0.02; done
   ip link add zpc type veth peer name zdev netns "$sim_pid"
@@ -131,7 +139,7 @@ if [ -n "$sim_pid" ]; then
 fi
 
 set +e
-python3 "$here/wine_e2e_check.py" "$case_name" "$status" "$operator_status" "$sim_status" "$log" "$report"
+python3 "$here/wine_e2e_check.py" "$case_name" "$status" "$operator_status" "$sim_status" "$log" "$report" "$shots"
 verdict=$?
 set -e
 if [ $verdict -ne 0 ]; then

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Verdict of one wine_e2e.sh case, from what the operator saw and what zem-sim saw.
 
-    wine_e2e_check.py CASE STATUS OPERATOR_STATUS SIM_STATUS OPERATOR_LOG REPORT
+    wine_e2e_check.py CASE STATUS OPERATOR_STATUS SIM_STATUS OPERATOR_LOG REPORT SHOTS
+
+The operator's pictures in SHOTS (KIND.bmp) become KIND.png there.
 """
 import json
 import os
+import struct
 import sys
+import zlib
 
 PC = "10.77.0.1"
 ZEM = "10.77.0.2"
@@ -27,6 +31,66 @@ def read_log(path):
         return []
     with open(path) as f:
         return [json.loads(line) for line in f if line.strip()]
+
+
+def read_bmp(path):
+    """(width, height, rows of RGB bytes top-down) of a 24-bit uncompressed bitmap file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] != b"BM":
+        raise ValueError("not a bitmap file")
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height, _planes, bits, compression = struct.unpack_from("<iiHHI", data, 18)
+    if bits != 24 or compression != 0 or width <= 0 or height == 0:
+        raise ValueError("not a 24-bit uncompressed bitmap (%d bits, compression %d)" % (bits, compression))
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        start = offset + y * stride
+        bgr = data[start:start + width * 3]
+        if len(bgr) != width * 3:
+            raise ValueError("the bitmap file is cut short")
+        rgb = bytearray(len(bgr))
+        rgb[0::3], rgb[1::3], rgb[2::3] = bgr[2::3], bgr[1::3], bgr[0::3]
+        rows.append(bytes(rgb))
+    if height > 0:
+        rows.reverse()  # bottom-up in the file
+    return width, abs(height), rows
+
+
+def write_png(path, width, height, rows):
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff)
+    raw = b"".join(b"\0" + row for row in rows)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
+        f.write(chunk(b"IEND", b""))
+
+
+def pictures(events, shots, expected):
+    """Each expected dialog was pictured at its size, with more than a blank on it; saved as PNG."""
+    logged = {e["name"]: e for e in events if e["event"] == "shot"}
+    for name in expected:
+        check(name in logged and os.path.exists(os.path.join(shots, name + ".bmp")), "a picture of the %s dialog" % name)
+    for name in logged:
+        bmp = os.path.join(shots, name + ".bmp")
+        if not os.path.exists(bmp):
+            continue
+        try:
+            width, height, rows = read_bmp(bmp)
+        except (OSError, ValueError) as error:
+            check(False, "the picture of the %s dialog reads: %s" % (name, error))
+            continue
+        check((width, height) == (logged[name]["width"], logged[name]["height"]) and width >= 100 and height >= 60,
+              "the picture of the %s dialog is the window's size (%dx%d)" % (name, width, height))
+        colours = set()
+        for row in rows[::4]:
+            colours.update(row[i:i + 3] for i in range(0, len(row), 12))
+        check(len(colours) >= 4, "the picture of the %s dialog shows a drawing (%d colours)" % (name, len(colours)))
+        write_png(os.path.join(shots, name + ".png"), width, height, rows)
+        os.remove(bmp)
 
 
 def controls(dialog):
@@ -66,9 +130,11 @@ def common_checks(events, status, operator_status, expected_boxes=0):
     return dialogs
 
 
-def upgrade(events, status, operator_status, sim_status, report):
+def upgrade(events, status, operator_status, sim_status, report, shots):
     check(status == 0, "zemupgrade.exe exit status %d (expected 0: upgraded)" % status)
     dialogs = common_checks(events, status, operator_status)
+    pictures(events, shots, ["notice", "address", "credentials", "connecting", "confirmation", "waiting",
+                             "uploading", "updating", "success"])
     kinds = [d["dialog"] for d in dialogs]
     # The waiting dialog comes from the TFTP listener's own thread, started
     # beside the upgrade command's connecting dialog: those two in either order.
@@ -135,7 +201,7 @@ def upgrade(events, status, operator_status, sim_status, report):
     check(len(accepted) >= 3, "status read, upgrade command and read after the restart authorised (%d)" % len(accepted))
 
 
-def notice_cancel(events, status, operator_status, sim_status, report):
+def notice_cancel(events, status, operator_status, sim_status, report, shots):
     check(status == 2, "zemupgrade.exe exit status %d (expected 2: cancelled)" % status)
     dialogs = common_checks(events, status, operator_status)
     check([d["dialog"] for d in dialogs] == ["notice"], "only the notice came (%s)" % [d["dialog"] for d in dialogs])
@@ -143,9 +209,10 @@ def notice_cancel(events, status, operator_status, sim_status, report):
     check(presses == [("notice", 2, "Cancel")], "Cancel pressed on the notice %s" % presses)
 
 
-def confirm_cancel(events, status, operator_status, sim_status, report):
+def confirm_cancel(events, status, operator_status, sim_status, report, shots):
     check(status == 2, "zemupgrade.exe exit status %d (expected 2: cancelled)" % status)
     dialogs = common_checks(events, status, operator_status, expected_boxes=1)
+    pictures(events, shots, ["box"])
     wizard = [d["dialog"] for d in dialogs if d["dialog"] != "connecting"]
     check(wizard == ["notice", "address", "credentials", "confirmation", "box"],
           "the wizard's dialogs in order, the box last: %s" % wizard)
@@ -169,12 +236,12 @@ def confirm_cancel(events, status, operator_status, sim_status, report):
 
 
 def main():
-    name, status, operator_status, sim_status, log, report_path = sys.argv[1:7]
+    name, status, operator_status, sim_status, log, report_path, shots = sys.argv[1:8]
     events = read_log(log)
     check(bool(events), "the operator wrote its log")
     report = json.load(open(report_path)) if os.path.exists(report_path) else None
     {"upgrade": upgrade, "confirm_cancel": confirm_cancel, "notice_cancel": notice_cancel}[name](
-        events, int(status), int(operator_status), int(sim_status), report)
+        events, int(status), int(operator_status), int(sim_status), report, shots)
     if failures:
         print("FAIL %s: %d checks failed" % (name, len(failures)))
         return 1

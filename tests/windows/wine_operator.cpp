@@ -5,10 +5,12 @@
 //
 //   wine_operator.exe --log FILE [--exe zemupgrade.exe] [--device A.B.C.D]
 //       [--pc-entry N] [--user NAME] [--password TEXT]... [--cancel-at DIALOG]
-//       [--start-seconds S] [--timeout-seconds S]
+//       [--start-seconds S] [--timeout-seconds S] [--shots DIR]
 //
 // DIALOG is notice, address, credentials, confirmation, connecting, waiting,
-// uploading or success. Buttons are pressed the way a click reports itself:
+// uploading or success. With --shots, the first dialog of each kind is saved
+// as DIR\KIND.bmp as it stands on the screen (the transfer dialog twice:
+// uploading and updating; a message box as box.bmp). Buttons are pressed the way a click reports itself:
 // WM_COMMAND with BN_CLICKED and the button's handle, posted to the dialog.
 // The operator ends when the program has ended (its exit code is logged);
 // its own status is 0, or 1 when something it did not expect happened.
@@ -34,6 +36,7 @@ constexpr int kTextCapacity = 2048;
 constexpr int kWindowCapacity = 256;
 constexpr DWORD kAnswerDelayMs = 150;  // a person reads before clicking
 constexpr DWORD kPollMs = 20;
+constexpr DWORD kShotDelayMs = 300;    // a progress dialog is pictured once it has stood this long
 
 struct Plan {
   char logPath[MAX_PATH];
@@ -48,6 +51,7 @@ struct Plan {
   char cancelAt[32];
   DWORD startSeconds;
   DWORD timeoutSeconds;
+  char shotsDir[MAX_PATH];
 };
 
 struct WindowRecord {
@@ -56,6 +60,9 @@ struct WindowRecord {
   DWORD seenAt;
   bool answered;
   bool closed;
+  bool filled;         // its fields are typed in; the click follows a moment later
+  char caption[128];   // the caption now, and since when
+  DWORD captionAt;
 };
 
 Plan ThePlan;
@@ -67,6 +74,10 @@ int PasswordsUsed;
 bool CancelDone;
 WindowRecord Windows[kWindowCapacity];
 int WindowCount;
+// The pictures taken, one a name: the dialog kinds and "updating".
+constexpr int kShotCapacity = 16;
+char ShotsTaken[kShotCapacity][16];
+int ShotCount;
 
 // ---- the log -------------------------------------------------------------------
 struct Line {
@@ -262,6 +273,9 @@ WindowRecord* Meet(HWND window) {
   record->seenAt = GetTickCount();
   record->answered = false;
   record->closed = false;
+  record->filled = false;
+  GetWindowTextA(window, record->caption, sizeof record->caption);
+  record->captionAt = record->seenAt;
   static Line line;
   BeginLine(&line, "dialog");
   Append(&line, ",\"dialog\":");
@@ -288,6 +302,125 @@ void Forget(HWND window) {
   if (record == nullptr) return;
   record->closed = true;
   LogWindowEvent("closed", record, nullptr, nullptr);
+}
+
+// ---- pictures of the screen ----------------------------------------------------
+bool ShotTaken(const char* name) {
+  for (int i = 0; i < ShotCount; ++i) {
+    if (std::strcmp(ShotsTaken[i], name) == 0) return true;
+  }
+  return false;
+}
+
+bool WriteBitmapFile(const char* path, const BITMAPINFOHEADER& header, const BYTE* pixels, DWORD imageBytes) {
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4d42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + imageBytes;
+  FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) return false;
+  bool written = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
+                 std::fwrite(pixels, 1, imageBytes, out) == imageBytes;
+  return std::fclose(out) == 0 && written;
+}
+
+// Saves what the screen shows of the window, title bar included, as Wine drew
+// it on the display: DIR\NAME.bmp, 24 bits a pixel. Each name is taken once.
+void Snapshot(const WindowRecord* record, const char* name) {
+  if (ThePlan.shotsDir[0] == 0 || ShotTaken(name)) return;
+  if (ShotCount == kShotCapacity) {
+    Fault("too many pictures");
+    return;
+  }
+  std::snprintf(ShotsTaken[ShotCount++], sizeof ShotsTaken[0], "%s", name);
+  RECT rect;
+  if (!GetWindowRect(record->window, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
+    Fault("a window to picture has no size");
+    return;
+  }
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  const bool copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != 0;
+  SelectObject(memory, previous);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // rows bottom-up, as a bitmap file keeps them
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  const DWORD imageBytes = stride * static_cast<DWORD>(height);
+  BYTE* pixels = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, imageBytes));
+  const bool read = copied && pixels != nullptr &&
+                    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels, &info, DIB_RGB_COLORS) == height;
+  char path[MAX_PATH];
+  std::snprintf(path, sizeof path, "%s\\%s.bmp", ThePlan.shotsDir, name);
+  const bool saved = read && WriteBitmapFile(path, info.bmiHeader, pixels, imageBytes);
+  if (pixels != nullptr) HeapFree(GetProcessHeap(), 0, pixels);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (!saved) {
+    Fault("cannot save a picture of the screen");
+    return;
+  }
+  static Line line;
+  BeginLine(&line, "shot");
+  Append(&line, ",\"dialog\":");
+  AppendString(&line, kKindNames[record->kind]);
+  Append(&line, ",\"name\":");
+  AppendString(&line, name);
+  Append(&line, ",\"width\":%d,\"height\":%d", width, height);
+  EndLine(&line);
+}
+
+bool AnyVisible(Kind kind) {
+  for (int i = 0; i < WindowCount; ++i) {
+    if (Windows[i].kind == kind && !Windows[i].closed && IsWindowVisible(Windows[i].window)) return true;
+  }
+  return false;
+}
+
+// How much of the upload a caption "Uploading Firmware to ZEM@A %d/%d Bytes" reports done.
+double UploadShare(const char* caption) {
+  const char* space = std::strrchr(caption, ' ');
+  while (space != nullptr && space > caption && space[-1] != ' ') --space;
+  unsigned long done = 0;
+  unsigned long total = 0;
+  if (space == nullptr || std::sscanf(space, " %lu/%lu", &done, &total) != 2 || total == 0) return 0;
+  return static_cast<double>(done) / static_cast<double>(total);
+}
+
+// The progress dialogs answer nothing; they are pictured once they have been
+// on the screen a moment: "Connecting" on its own, the waiting dialog once no
+// "Connecting" stands over it, the transfer dialog uploading and updating.
+void PictureProgress(const WindowRecord* record, DWORD now) {
+  if (now - record->seenAt < kShotDelayMs) return;
+  switch (record->kind) {
+    case kConnecting:
+      if (!AnyVisible(kWaiting)) Snapshot(record, "connecting");
+      break;
+    case kWaiting:
+      if (!AnyVisible(kConnecting)) Snapshot(record, "waiting");
+      break;
+    case kUploading:
+      // The uploading caption changes with every refresh: pictured once the
+      // bar shows a good part done. The updating caption stays.
+      if (StartsWith(record->caption, "Uploading") && UploadShare(record->caption) >= 0.4) {
+        Snapshot(record, "uploading");
+      }
+      if (StartsWith(record->caption, "Updating") && now - record->captionAt >= kShotDelayMs) {
+        Snapshot(record, "updating");
+      }
+      break;
+    default:
+      break;
+  }
 }
 
 // ---- answering ------------------------------------------------------------------
@@ -322,7 +455,7 @@ void Type(const WindowRecord* record, int id, const char* text, bool secret) {
   EndLine(&line);
 }
 
-void AnswerAddress(const WindowRecord* record) {
+void FillAddress(const WindowRecord* record) {
   HWND address = GetDlgItem(record->window, 1000);
   DWORD_PTR result = 0;
   if (ThePlan.haveDevice) {
@@ -343,12 +476,23 @@ void AnswerAddress(const WindowRecord* record) {
   Append(&line, ",\"pc_entry\":%d,\"pc_address\":", ThePlan.pcEntry);
   AppendString(&line, chosen);
   EndLine(&line);
-  Press(record, 1);
+}
+
+// False when the plan has no password left to give.
+bool FillCredentials(const WindowRecord* record) {
+  if (PasswordsUsed == ThePlan.passwordCount) {
+    Fault("asked for a password once more than the plan has");
+    return false;
+  }
+  if (ThePlan.haveUser) Type(record, 1003, ThePlan.user, false);
+  Type(record, 1005, ThePlan.passwords[PasswordsUsed++], true);
+  return true;
 }
 
 void Answer(WindowRecord* record) {
-  record->answered = true;
-  if (std::strcmp(ThePlan.cancelAt, kKindNames[record->kind]) == 0 && !CancelDone) {
+  const char* name = kKindNames[record->kind];
+  if (std::strcmp(ThePlan.cancelAt, name) == 0 && !CancelDone) {
+    record->answered = true;
     CancelDone = true;
     Press(record, 2);
     return;
@@ -358,26 +502,34 @@ void Answer(WindowRecord* record) {
     case kConfirmation:
     case kSuccess:
     case kBox:
+      record->answered = true;
+      Snapshot(record, name);
       Press(record, 1);
       break;
     case kAddress:
-      AnswerAddress(record);
-      break;
     case kCredentials:
-      if (PasswordsUsed == ThePlan.passwordCount) {
-        Fault("asked for a password once more than the plan has");
-        Press(record, 2);
-        break;
+      // Typed in first and pressed a moment later, as a person does: the
+      // picture shows the fields filled in.
+      if (!record->filled) {
+        record->filled = true;
+        record->seenAt = GetTickCount();
+        if (record->kind == kAddress) {
+          FillAddress(record);
+        } else if (!FillCredentials(record)) {
+          record->answered = true;
+          Press(record, 2);
+        }
+        return;
       }
-      if (ThePlan.haveUser) Type(record, 1003, ThePlan.user, false);
-      Type(record, 1005, ThePlan.passwords[PasswordsUsed++], true);
+      record->answered = true;
+      Snapshot(record, name);
       Press(record, 1);
       break;
     case kConnecting:
     case kUploading:
     case kWaiting:
-      break;  // progress only; nothing to answer
     case kUnknown:
+      record->answered = true;  // progress only; nothing to answer
       break;
   }
 }
@@ -402,7 +554,13 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // A caption may change before the first showing (while the dialog sets
     // itself up): the window is classified then, and logged in full when shown.
     WindowRecord* record = FindRecord(source);
-    WindowRecord passing{source, record != nullptr ? record->kind : Classify(source), 0, false, false};
+    if (record != nullptr) {
+      std::snprintf(record->caption, sizeof record->caption, "%s", text);
+      record->captionAt = GetTickCount();
+    }
+    WindowRecord passing{};
+    passing.window = source;
+    passing.kind = record != nullptr ? record->kind : Classify(source);
     LogWindowEvent("caption", &passing, "text", text);
   }
   return TRUE;
@@ -466,12 +624,14 @@ void AnswerDueWindows() {
   DWORD now = GetTickCount();
   for (int i = 0; i < WindowCount; ++i) {
     WindowRecord* record = &Windows[i];
-    if (record->answered || record->closed) continue;
+    if (record->closed) continue;
     if (!IsWindow(record->window)) {
       Forget(record->window);
       continue;
     }
-    if (IsWindowVisible(record->window) && now - record->seenAt >= kAnswerDelayMs) Answer(record);
+    if (!IsWindowVisible(record->window)) continue;
+    PictureProgress(record, now);
+    if (!record->answered && now - record->seenAt >= kAnswerDelayMs) Answer(record);
   }
 }
 
@@ -513,6 +673,8 @@ bool ParsePlan(int argc, char** argv) {
       plan.startSeconds = static_cast<DWORD>(std::atoi(value));
     } else if (std::strcmp(option, "--timeout-seconds") == 0) {
       plan.timeoutSeconds = static_cast<DWORD>(std::atoi(value));
+    } else if (std::strcmp(option, "--shots") == 0) {
+      std::snprintf(plan.shotsDir, sizeof plan.shotsDir, "%s", value);
     } else {
       return false;
     }
@@ -586,7 +748,8 @@ int main(int argc, char** argv) {
   if (!ParsePlan(argc, argv)) {
     std::fprintf(stderr,
                  "usage: wine_operator --log FILE [--exe NAME] [--device A.B.C.D] [--pc-entry N] [--user NAME]\n"
-                 "       [--password TEXT]... [--cancel-at DIALOG] [--start-seconds S] [--timeout-seconds S]\n");
+                 "       [--password TEXT]... [--cancel-at DIALOG] [--start-seconds S] [--timeout-seconds S]\n"
+                 "       [--shots DIR]\n");
     return 2;
   }
   Log = std::fopen(ThePlan.logPath, "w");
