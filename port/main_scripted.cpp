@@ -10,8 +10,10 @@
 #include <string>
 
 #include "port/operator.h"
+#include "port/privilege.h"
 #include "port/testing.h"
 #include "port/win32.h"
+#include "tftp/tftp.h"
 
 namespace {
 
@@ -74,5 +76,7 @@ int main(int argc, char** argv) {
   }
   PortSetClock(static_cast<std::uint32_t>(offset), static_cast<unsigned>(rate));
   OperatorTranscriptAtExit(transcript);
+  // The shipped program's start-up check, so that a run without the right ends as it would.
+  PortRequireUdpBindRight(kFirstTftpPort, kTftpPortCount);
   ExitProcess(static_cast<UINT>(WinMain(PortModuleHandle(), nullptr, const_cast<LPSTR>(""), SW_SHOWNORMAL)));
 }

@@ -16,6 +16,10 @@ import sys
 import tempfile
 import time
 
+import case_table
+from case_table import Failure, check
+from ordinary_user import AS_NOBODY, program_copy, set_unprivileged_port_start
+
 ZEM = "10.77.0.2"
 PC = "10.77.0.1"
 PC2 = "10.77.0.3"
@@ -97,17 +101,11 @@ CASES = {
         dialogs={SUCCESS: 1}, pcs=[PC, PC2], chosen=PC2),
     "full_reboot_wait": dict(
         sim=[], script=UPGRADE, status=0, boxes=[], dialogs={SUCCESS: 1}, rate=1),
+    # An ordinary user whose copy of the program holds cap_net_bind_service:
+    # the whole upgrade works, the TFTP server on port 69 itself.
+    "ordinary_user_with_capability": dict(
+        sim=[], script=UPGRADE, status=0, boxes=[], dialogs={SUCCESS: 1}, as_nobody=True, tftp_port=69),
 }
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-    print("ok   " + what)
 
 
 def wait_for_port(address, port, seconds):
@@ -155,14 +153,20 @@ def run_case(build, name):
     try:
         if not wait_for_port(ZEM, 80, 10):
             raise Failure("zem-sim does not listen on %s:80" % ZEM)
-        tool_cmd = [os.path.join(build, "zemupgrade-scripted"), "--script", script_path,
-                    "--transcript", transcript_path, "--clock-rate", str(rate)]
+        program = [os.path.join(build, "zemupgrade-scripted")]
+        if case.get("as_nobody"):
+            set_unprivileged_port_start(1024)  # the usual limit
+            program = AS_NOBODY + [program_copy(program[0], work, capability=True)]
+        tool_cmd = program + ["--script", script_path, "--transcript", transcript_path, "--clock-rate", str(rate)]
         print("run  " + " ".join(tool_cmd))
         try:
             tool = subprocess.run(tool_cmd, timeout=200, capture_output=True, text=True)
             status = tool.returncode
         except subprocess.TimeoutExpired:
             raise Failure("zemupgrade did not end within 200 s")
+        finally:
+            if case.get("as_nobody"):
+                os.remove(program[-1])  # no copy that holds the capability stays behind
     finally:
         if sim.poll() is None:
             time.sleep(0.3)
@@ -242,6 +246,9 @@ def verify(case, status, sim_status, records, report, chosen):
         check(report["tftp"]["server"].startswith(chosen + ":"), "TFTP server at the chosen address (%s)"
               % report["tftp"]["server"])
         check(report["restart"]["verify_served"] is True, "the status page was read after the restart")
+        if "tftp_port" in case:
+            check(report["tftp"]["server"] == "%s:%d" % (chosen, case["tftp_port"]),
+                  "TFTP server on port %d (%s)" % (case["tftp_port"], report["tftp"]["server"]))
     http = [r for r in report["http"] if r["path"]]  # not the start-up probe, which sends nothing
     check(all(r["peer"].startswith(chosen + ":") for r in http), "every request from the chosen address")
     check(all(r["host"] == "192.168.1.1" for r in http if r["host"]), "fixed Host line")
@@ -265,19 +272,5 @@ def verify(case, status, sim_status, records, report, chosen):
               "the verification followed the late upgrade answer")
 
 
-def main():
-    if len(sys.argv) == 2 and sys.argv[1] == "--list":
-        print("\n".join(CASES))
-        return 0
-    build, name = sys.argv[1], sys.argv[2]
-    try:
-        run_case(build, name)
-    except Failure as failure:
-        print("FAIL " + str(failure))
-        return 1
-    print("PASS " + name)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(case_table.main(CASES, run_case))

@@ -7,62 +7,15 @@ Runs inside tests/netns-run (PC zempc 10.77.0.1, adapter 10.77.0.2).
     terminal_walk.py BUILD_DIR
 """
 import os
-import pty
-import re
-import select
 import signal
 import socket
 import subprocess
 import sys
 import time
 
+from pty_screen import Screen
+
 ZEM = "10.77.0.2"
-
-
-class Screen:
-    def __init__(self, argv):
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            os.environ["TERM"] = "xterm"
-            os.execv(argv[0], argv)
-        self.text = ""
-
-    def expect(self, pattern, seconds=20):
-        deadline = time.time() + seconds
-        regex = re.compile(pattern)
-        while True:
-            match = regex.search(self.text)
-            if match:
-                self.text = self.text[match.end():]
-                return match
-            left = deadline - time.time()
-            if left <= 0:
-                raise AssertionError("no %r on the screen; it shows:\n%s" % (pattern, self.text[-1500:]))
-            ready, _, _ = select.select([self.fd], [], [], left)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 4096)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    raise AssertionError("the program ended before %r; it showed:\n%s" % (pattern, self.text[-1500:]))
-                self.text += chunk.decode("utf-8", "replace").replace("\r", "")
-
-    def type(self, line):
-        os.write(self.fd, (line + "\r").encode())
-
-    def status(self, seconds=20):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                return os.waitstatus_to_exitcode(status)
-            try:
-                os.read(self.fd, 4096)
-            except OSError:
-                time.sleep(0.05)
-        os.kill(self.pid, signal.SIGKILL)
-        raise AssertionError("the program did not end")
 
 
 def main():
