@@ -8,8 +8,6 @@
 // One lock guards every window and queue; dialog procedures and front ends are
 // always called with the lock released, since they call back in.
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -21,7 +19,7 @@
 
 #include "common/text.h"
 #include "port/frontend.h"
-#include "port/testing.h"
+#include "port/system.h"
 #include "port/win32.h"
 #include "resources/dialog_defs.h"
 
@@ -62,7 +60,6 @@ struct PortDialog {
 
 struct PortThreadState {
   std::deque<MSG> queue;
-  std::condition_variable wake;
   UINT_PTR focus = 0;
 };
 
@@ -77,9 +74,6 @@ std::map<UINT_PTR, UINT_PTR> g_controlOwner;  // control handle -> dialog handle
 std::map<DWORD, std::unique_ptr<PortThreadState>> g_threads;
 UINT_PTR g_nextHandle = 0x10000;
 std::atomic<const PortFrontEnd*> g_frontEnd{nullptr};
-std::atomic<PortDialogSource> g_source{nullptr};
-std::atomic<int> g_screenWidth{1024};
-std::atomic<int> g_screenHeight{768};
 
 HWND AsHwnd(UINT_PTR handle) { return reinterpret_cast<HWND>(handle); }
 UINT_PTR AsHandle(HWND window) { return reinterpret_cast<UINT_PTR>(window); }
@@ -112,11 +106,6 @@ WindowRef Find(HWND window) {
     }
   }
   return ref;
-}
-
-const DialogDef* TemplateFor(int id) {
-  if (PortDialogSource source = g_source.load()) return source(id);
-  return FindDialogDef(id);
 }
 
 bool IsPushButton(ControlKind kind) { return kind == ControlKind::DefPushButton || kind == ControlKind::PushButton; }
@@ -355,7 +344,7 @@ LRESULT DialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
 HWND CreateDialogWindow(LPCSTR templateName, DLGPROC procedure, LPARAM parameter, bool modal) {
   if (templateName == nullptr || !IS_INTRESOURCE(templateName)) return nullptr;
   int id = static_cast<int>(reinterpret_cast<UINT_PTR>(templateName));
-  const DialogDef* def = TemplateFor(id);
+  const DialogDef* def = PortSystemInUse().dialogTemplate(id);
   if (def == nullptr) return nullptr;
 
   HWND window = nullptr;
@@ -423,22 +412,10 @@ HWND CreateDialogWindow(LPCSTR templateName, DLGPROC procedure, LPARAM parameter
   return window;
 }
 
-void WakeThread(DWORD thread) {
-  // Lock held.
-  auto state = g_threads.find(thread);
-  if (state != g_threads.end()) state->second->wake.notify_all();
-}
-
 }  // namespace
 
-// ---- test and front-end controls ---------------------------------------------------
+// ---- the front end's calls -----------------------------------------------------------
 void PortSetFrontEnd(const PortFrontEnd* frontEnd) { g_frontEnd.store(frontEnd); }
-void PortSetDialogSource(PortDialogSource source) { g_source.store(source); }
-
-void PortSetScreenSize(int width, int height) {
-  g_screenWidth.store(width);
-  g_screenHeight.store(height);
-}
 
 bool PortViewDialog(HWND window, PortDialogView* view) {
   if (view == nullptr) return false;
@@ -469,18 +446,6 @@ bool PortViewDialog(HWND window, PortDialogView* view) {
   return true;
 }
 
-HWND PortDialogOf(HWND window) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  WindowRef ref = Find(window);
-  return ref.dialog != nullptr ? AsHwnd(ref.dialog->handle) : nullptr;
-}
-
-int PortTemplateIdOf(HWND dialog) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  WindowRef ref = Find(dialog);
-  return ref.dialog != nullptr ? ref.dialog->templateId : 0;
-}
-
 BOOL PortPressButton(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
   return PostMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(id)),
@@ -500,13 +465,6 @@ BOOL PortPressKey(HWND dialog, int virtualKey) {
 }
 
 BOOL PortPressClose(HWND dialog) { return PostMessageA(dialog, WM_CLOSE, 0, 0); }
-
-bool PortWaitForMessage(unsigned realMs) {
-  std::unique_lock<std::mutex> hold(g_lock);
-  PortThreadState& state = ThreadState(GetCurrentThreadId());
-  state.wake.wait_for(hold, std::chrono::milliseconds(realMs), [&state] { return !state.queue.empty(); });
-  return !state.queue.empty();
-}
 
 // ---- the Win32 calls ------------------------------------------------------------------
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return TRUE; }
@@ -566,7 +524,6 @@ BOOL EndDialog(HWND window, INT_PTR result) {
       ref.dialog->visible = false;
       Queue(pending, *ref.dialog, PortEvent::Hidden, 0);
     }
-    WakeThread(ref.dialog->thread);
   }
   Deliver(pending);
   return TRUE;
@@ -633,7 +590,6 @@ BOOL DestroyWindow(HWND window) {
       }
     }
     for (const PortControl& control : dialog.controls) g_controlOwner.erase(AsHandle(control.handle));
-    WakeThread(dialog.thread);
     g_dialogs.erase(found);
   }
   return TRUE;
@@ -727,9 +683,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   posted.wParam = wParam;
   posted.lParam = lParam;
   posted.time = timeGetTime();
-  PortThreadState& state = ThreadState(thread);
-  state.queue.push_back(posted);
-  state.wake.notify_all();
+  ThreadState(thread).queue.push_back(posted);
   return TRUE;
 }
 
@@ -806,8 +760,10 @@ BOOL GetWindowRect(HWND window, LPRECT rect) {
 }
 
 int GetSystemMetrics(int index) {
-  if (index == SM_CXSCREEN) return g_screenWidth.load();
-  if (index == SM_CYSCREEN) return g_screenHeight.load();
+  int width = 0, height = 0;
+  PortSystemInUse().screenSize(&width, &height);
+  if (index == SM_CXSCREEN) return width;
+  if (index == SM_CYSCREEN) return height;
   return 0;
 }
 

@@ -1,5 +1,6 @@
 // Between the POSIX dialog manager (port/dialogs.cpp) and its front ends: the
-// terminal (port/terminal.cpp) and the scripted operator (port/operator.cpp).
+// terminal (port/terminal.cpp) and, in test programs, the scripted operator
+// (tests/support/operator.cpp).
 // The manager keeps the windows; a front end is told when a dialog opens,
 // changes and closes, is asked for the operator's input while a modal dialog
 // waits, and shows message boxes.
@@ -75,9 +76,6 @@ struct PortDialogView {
 
 // A copy of the dialog's state; false when dialog is not a live dialog.
 bool PortViewDialog(HWND dialog, PortDialogView* view);
-// The dialog owning a control (or the dialog itself); nullptr for an invalid window.
-HWND PortDialogOf(HWND window);
-int PortTemplateIdOf(HWND dialog);
 
 // Operator actions, from any thread: they post to the dialog's thread as the
 // platform's input would. False when the dialog is gone.
@@ -85,11 +83,8 @@ BOOL PortPressButton(HWND dialog, int id);
 BOOL PortPressKey(HWND dialog, int virtualKey);  // VK_RETURN, VK_ESCAPE to the focus
 BOOL PortPressClose(HWND dialog);
 
-// Waits (real ms) until a message is posted to the calling thread's queue; true if one waits.
-bool PortWaitForMessage(unsigned realMs);
-
-// Runs as the process ends (ExitProcess), after the test exit hook: a front end
-// puts the terminal back as it found it.
+// Runs as the process ends (ExitProcess), after the system's exiting call
+// (port/system.h): a front end puts the terminal back as it found it.
 using PortFrontEndExit = void (*)();
 void PortSetFrontEndExit(PortFrontEndExit restore);
 

@@ -2,17 +2,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "port/testing.h"
+#include "port/system.h"
 #include "port/win32.h"
 
-namespace {
-bool g_failStartup = false;
-}
-
-void PortFailSocketStartup(bool fail) { g_failStartup = fail; }
-
 int WSAStartup(WORD versionRequested, LPWSADATA data) {
-  if (g_failStartup) return 10091;  // the network subsystem is unavailable
+  if (!PortSystemInUse().socketsGranted()) return 10091;  // the network subsystem is unavailable
   if (data != nullptr) {
     std::memset(data, 0, sizeof *data);
     data->wVersion = versionRequested;

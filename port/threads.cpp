@@ -8,7 +8,7 @@
 #include <new>
 
 #include "port/frontend.h"
-#include "port/testing.h"
+#include "port/system.h"
 #include "port/win32.h"
 
 namespace {
@@ -35,32 +35,13 @@ void* RunThread(void* raw) {
   return nullptr;
 }
 
-std::atomic<PortExitHook> g_exitHook{nullptr};
-std::atomic<bool> g_failThreads{false};
 std::atomic<PortFrontEndExit> g_frontEndExit{nullptr};
-
-timespec g_start = [] {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now;
-}();
-std::atomic<std::uint32_t> g_clockOffset{0};
-std::atomic<unsigned> g_clockRate{1};
-
-std::uint64_t RealMilliseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  std::int64_t ms = (now.tv_sec - g_start.tv_sec) * 1000LL + (now.tv_nsec - g_start.tv_nsec) / 1000000LL;
-  return static_cast<std::uint64_t>(ms < 0 ? 0 : ms);
-}
 
 }  // namespace
 
-void PortFailThreadCreation(bool fail) { g_failThreads.store(fail); }
-
 HANDLE CreateThread(LPVOID, std::size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD,
                     LPDWORD threadId) {
-  if (g_failThreads.load()) return nullptr;
+  if (!PortSystemInUse().threadGranted()) return nullptr;
   PortThread* thread = new (std::nothrow) PortThread;
   if (thread == nullptr) return nullptr;
   thread->start = start;
@@ -91,9 +72,11 @@ BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (handle == nullptr) return WAIT_TIMEOUT;
   PortThread* thread = static_cast<PortThread*>(handle);
-  std::uint64_t start = RealMilliseconds();
+  // Real time, whatever the clock of the system in use.
+  DWORD (*realClock)() = PortRealSystem().clock;
+  DWORD start = realClock();
   while (!thread->finished.load()) {
-    if (milliseconds != INFINITE && RealMilliseconds() - start >= milliseconds) return WAIT_TIMEOUT;
+    if (milliseconds != INFINITE && realClock() - start >= milliseconds) return WAIT_TIMEOUT;
     timespec pause{0, 200000};
     nanosleep(&pause, nullptr);
   }
@@ -107,11 +90,10 @@ DWORD GetCurrentThreadId() {
   return t_threadId;
 }
 
-void PortSetExitHook(PortExitHook hook) { g_exitHook.store(hook); }
 void PortSetFrontEndExit(PortFrontEndExit restore) { g_frontEndExit.store(restore); }
 
 void ExitProcess(UINT exitCode) {
-  if (PortExitHook hook = g_exitHook.load()) hook(exitCode);
+  PortSystemInUse().exiting(exitCode);
   if (PortFrontEndExit restore = g_frontEndExit.load()) restore();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -119,19 +101,10 @@ void ExitProcess(UINT exitCode) {
   std::_Exit(static_cast<int>(exitCode));
 }
 
-void PortSetClock(std::uint32_t offsetMs, unsigned rate) {
-  g_clockOffset.store(offsetMs - static_cast<std::uint32_t>(RealMilliseconds() * (rate == 0 ? 1 : rate)));
-  g_clockRate.store(rate == 0 ? 1 : rate);
-}
-
-unsigned PortClockRate() { return g_clockRate.load(); }
-
-DWORD timeGetTime() {
-  return static_cast<DWORD>(g_clockOffset.load() + static_cast<std::uint32_t>(RealMilliseconds() * g_clockRate.load()));
-}
+DWORD timeGetTime() { return PortSystemInUse().clock(); }
 
 void Sleep(DWORD milliseconds) {
-  unsigned rate = g_clockRate.load();
+  unsigned rate = PortClockRate();
   std::uint64_t ns = static_cast<std::uint64_t>(milliseconds) * 1000000ULL / rate;
   timespec pause{static_cast<time_t>(ns / 1000000000ULL), static_cast<long>(ns % 1000000000ULL)};
   while (nanosleep(&pause, &pause) != 0) {

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "common/socket_wait.h"
-#include "port/testing.h"
+#include "port/system.h"
 
 bool WaitForDatagram(SOCKET socket, DWORD milliseconds) {
   unsigned rate = PortClockRate();

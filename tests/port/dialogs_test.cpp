@@ -10,9 +10,9 @@
 
 #include "common/platform.h"
 #include "port/frontend.h"
-#include "port/operator.h"
-#include "port/testing.h"
 #include "tests/port/fixtures.h"
+#include "tests/support/hooks.h"
+#include "tests/support/operator.h"
 
 namespace {
 

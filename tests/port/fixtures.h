@@ -3,8 +3,8 @@
 #pragma once
 
 #include "common/platform.h"
-#include "port/testing.h"
 #include "resources/dialog_defs.h"
+#include "tests/support/hooks.h"
 
 enum FixtureId : int {
   kNoticeLike = 901,    // Continue (1), default Cancel (2), read-only text 1021

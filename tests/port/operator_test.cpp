@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "port/operator.h"
 #include "tests/port/fixtures.h"
+#include "tests/support/operator.h"
 
 namespace {
 

@@ -27,10 +27,15 @@ char g_user[127];
 char g_password[127];
 int g_selection = -2;
 
+int TemplateOf(HWND dialog) {
+  PortDialogView view;
+  return PortViewDialog(dialog, &view) ? view.templateId : 0;
+}
+
 // Ends on 1 and 2 like the product's dialogs; on OK it keeps what the fields hold.
 INT_PTR CALLBACK WizardLikeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    switch (PortTemplateIdOf(dialog)) {
+    switch (TemplateOf(dialog)) {
       case kNoticeLike:
         SetWindowTextA(dialog, "ZEM-4200 Firmware Upgrade");
         SetDlgItemTextA(dialog, 1021, kWarning);

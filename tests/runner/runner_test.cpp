@@ -15,10 +15,10 @@
 
 #include "common/text.h"
 #include "digest/digest.h"
-#include "port/operator.h"
-#include "port/testing.h"
 #include "resources/dialog_defs.h"
 #include "tests/runner/adapter_fixture.h"
+#include "tests/support/hooks.h"
+#include "tests/support/operator.h"
 #include "ui/ui.h"
 #include "upgrade/upgrade.h"
 #include "web/web.h"

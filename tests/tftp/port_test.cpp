@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "port/testing.h"
+#include "tests/support/hooks.h"
 
 #include "common/sockaddr.h"
 #include "tftp/tftp.h"

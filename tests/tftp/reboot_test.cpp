@@ -6,8 +6,8 @@
 
 #include "common/report.h"
 #include "common/text.h"
-#include "port/operator.h"
-#include "port/testing.h"
+#include "tests/support/hooks.h"
+#include "tests/support/operator.h"
 #include "tftp/tftp.h"
 #include "tftp_fixture.h"
 #include "ui/ui.h"

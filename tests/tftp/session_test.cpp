@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "port/testing.h"
+#include "tests/support/hooks.h"
 #include "tftp/tftp.h"
 #include "tftp_fixture.h"
 #include "upgrade/upgrade.h"

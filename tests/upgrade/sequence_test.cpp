@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "common/report.h"
-#include "port/operator.h"
-#include "port/testing.h"
 #include "resources/dialog_defs.h"
+#include "tests/support/hooks.h"
+#include "tests/support/operator.h"
 #include "ui/ids.h"
 #include "upgrade/upgrade.h"
 

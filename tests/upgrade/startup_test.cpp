@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "digest/digest.h"
-#include "port/testing.h"
+#include "tests/support/hooks.h"
 #include "upgrade/upgrade.h"
 
 namespace {

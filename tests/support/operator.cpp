@@ -1,6 +1,6 @@
-// The scripted operator (see port/operator.h): a front end of the dialog
-// manager that plays a script and keeps a record of every dialog and box.
-#include "port/operator.h"
+// The scripted operator (see tests/support/operator.h): a front end of the
+// dialog manager that plays a script and keeps a record of every dialog and box.
+#include "tests/support/operator.h"
 
 #include <cerrno>
 #include <chrono>
@@ -14,7 +14,7 @@
 
 #include "common/text.h"
 #include "port/frontend.h"
-#include "port/testing.h"
+#include "tests/support/hooks.h"
 
 namespace {
 
@@ -112,9 +112,21 @@ void Act(HWND dialog, const OperatorStep& step) {
 
 void SleepProgramMs(unsigned ms) { Sleep(ms); }
 
-unsigned RealFromProgram(DWORD programMs) {
-  unsigned rate = PortClockRate();
-  return static_cast<unsigned>(programMs / (rate == 0 ? 1 : rate));
+unsigned RealFromProgram(DWORD programMs) { return static_cast<unsigned>(programMs / PortClockRate()); }
+
+// Waits (real ms) until a message is posted to this thread's queue, for the
+// modal loop to take: a pressed button ends a wait early.
+void AwaitMessage(unsigned realMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+  MSG message;
+  while (!PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+int TemplateIdOf(HWND dialog) {
+  PortDialogView view;
+  return PortViewDialog(dialog, &view) ? view.templateId : 0;
 }
 
 // The steps of a modeless dialog, on a helper thread.
@@ -281,7 +293,7 @@ void ModalIdle(HWND dialog) {
       break;
     case Next::WaitClock:
       // Messages posted meanwhile end the wait early; the loop handles them and calls again.
-      PortWaitForMessage(realWait);
+      AwaitMessage(realWait);
       break;
     case Next::WaitProgress:
       if (ProgressPosition(dialog, step.control) >= step.index) {
@@ -289,7 +301,7 @@ void ModalIdle(HWND dialog) {
         auto found = g_modal.find(Key(dialog));
         if (found != g_modal.end()) found->second.waiting = false;
       } else {
-        PortWaitForMessage(2);
+        AwaitMessage(2);
       }
       break;
     case Next::Act:
@@ -312,7 +324,7 @@ int MessageBoxAnswer(HWND owner, const char* text, const char* caption, UINT typ
   record.caption = caption;
   record.style = type;
   record.thread = GetCurrentThreadId();
-  record.ownerTemplateId = owner != nullptr ? PortTemplateIdOf(owner) : 0;
+  record.ownerTemplateId = owner != nullptr ? TemplateIdOf(owner) : 0;
   bool hasCancel = (type & 0xFu) == MB_OKCANCEL;
   std::vector<OperatorStep> steps;
   bool found = false;

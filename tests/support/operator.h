@@ -18,8 +18,8 @@
 // on a helper thread of the operator, starting as soon as the dialog exists;
 // buttons are posted to the dialog's thread, which handles them when it pumps.
 //
-// Waits are in the program's clock (port/testing.h PortSetClock: a wait of
-// 1000 ms at rate 10 takes 100 real ms).
+// Waits are in the program's clock (tests/support/hooks.h PortSetClock: a wait
+// of 1000 ms at rate 10 takes 100 real ms).
 #pragma once
 
 #include <string>

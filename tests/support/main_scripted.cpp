@@ -2,17 +2,17 @@
 // front of its dialogs, for whole-flow tests. A test program, never shipped.
 //   zemupgrade-scripted --script FILE --transcript FILE [--clock-rate N]
 //                       [--clock-offset MS] [--screen WIDTHxHEIGHT]
-// The transcript (port/operator.h) is written when the process ends, from
+// The transcript (tests/support/operator.h) is written when the process ends, from
 // whichever thread ends it. Exit status: the product's own; 64 for bad arguments.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "port/operator.h"
 #include "port/privilege.h"
-#include "port/testing.h"
 #include "port/win32.h"
+#include "tests/support/hooks.h"
+#include "tests/support/operator.h"
 #include "tftp/tftp.h"
 
 namespace {
