@@ -15,12 +15,8 @@ constexpr char kEmptyBody[] = "";
 // tokens are ASCII, and the locale must not change what matches.
 bool EqualsIgnoringCase(const char* a, const char* b) {
   for (;; ++a, ++b) {
-    unsigned char x = static_cast<unsigned char>(*a);
-    unsigned char y = static_cast<unsigned char>(*b);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-    if (x == '\0') return true;
+    if (FoldCase(*a) != FoldCase(*b)) return false;
+    if (*a == '\0') return true;
   }
 }
 
@@ -153,17 +149,12 @@ int BuildAuthorizationHeader(AuthStateRecord* state, const char* path, char* out
   // that fills it, so the static_assert above bounds the line; the formatting
   // is bounded all the same.
   constexpr std::size_t capacity = kAuthorizationLineMax + 1;
-  std::size_t length = 0;
-  auto append = [&](int written) {
-    if (written > 0) length += static_cast<std::size_t>(written);
-    if (length > capacity - 1) length = capacity - 1;
-  };
-  append(std::snprintf(out, capacity, kLineFormat, state->username, state->realm, state->nonce, state->uri,
-                       state->algorithm, response));
-  if (state->opaque[0] != '\0') append(std::snprintf(out + length, capacity - length, kOpaqueFormat, state->opaque));
+  std::size_t length = AppendFormat(out, capacity, 0, kLineFormat, state->username, state->realm, state->nonce,
+                                    state->uri, state->algorithm, response);
+  if (state->opaque[0] != '\0') length = AppendFormat(out, capacity, length, kOpaqueFormat, state->opaque);
   if (state->qop[0] != '\0') {
-    append(std::snprintf(out + length, capacity - length, kQopFormat, state->qop, state->nonceCount, state->cnonce));
+    length = AppendFormat(out, capacity, length, kQopFormat, state->qop, state->nonceCount, state->cnonce);
   }
-  append(std::snprintf(out + length, capacity - length, "%s", kLineEnd));
+  length = AppendFormat(out, capacity, length, "%s", kLineEnd);
   return static_cast<int>(length);
 }

@@ -108,8 +108,6 @@ WindowRef Find(HWND window) {
   return ref;
 }
 
-bool IsPushButton(ControlKind kind) { return kind == ControlKind::DefPushButton || kind == ControlKind::PushButton; }
-
 // The text a control shows: a drop-down list shows its selected entry.
 std::string ControlText(const PortControl& control) {
   if (control.kind == ControlKind::ComboBox) {

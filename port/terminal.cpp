@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/text.h"
 #include "port/frontend.h"
 #include "port/win32.h"
 
@@ -222,9 +223,7 @@ bool Ask(const std::string& prompt, std::string* answer, bool hidden = false) {
 }
 
 std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : text) c = FoldCase(c);
   return text;
 }
 
@@ -301,8 +300,6 @@ void ReadInput() {
 }
 
 // ---- modal dialogs -------------------------------------------------------------------
-bool IsPushButton(ControlKind kind) { return kind == ControlKind::DefPushButton || kind == ControlKind::PushButton; }
-
 bool IsField(const PortControlView& control) {
   return control.kind == ControlKind::IpAddress || control.kind == ControlKind::ComboBox ||
          (control.kind == ControlKind::Edit && (control.flags & kReadOnly) == 0);

@@ -15,6 +15,11 @@ enum class ControlKind : unsigned char {
   Progress,       // progress bar, class "msctls_progress32"
 };
 
+// A button that sends its command when pressed: the default one or another.
+constexpr bool IsPushButton(ControlKind kind) {
+  return kind == ControlKind::DefPushButton || kind == ControlKind::PushButton;
+}
+
 // Style attributes of a control.
 enum ControlFlag : unsigned {
   kTabStop = 1u << 0,

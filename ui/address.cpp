@@ -32,10 +32,8 @@ bool IsSeparator(char c) { return c == '.' || c == '*'; }
 
 void AddLocalAddresses(HWND dialog) {
   for (int i = 0; i < kLocalAddressCapacity && LocalAddressList[i] != 0; ++i) {
-    std::uint32_t a = LocalAddressList[i];
-    char entry[16];
-    std::snprintf(entry, sizeof entry, "%u.%u.%u.%u", (a >> 24) & 0xffu, (a >> 16) & 0xffu, (a >> 8) & 0xffu,
-                  a & 0xffu);
+    char entry[kDottedQuadSize];
+    FormatDottedQuad(LocalAddressList[i], entry);
     SendDlgItemMessageA(dialog, kLocalAddressCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
   }
   SendDlgItemMessageA(dialog, kLocalAddressCombo, CB_SETCURSEL, 0, 0);

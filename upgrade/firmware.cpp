@@ -3,6 +3,7 @@
 
 #include "common/report.h"
 #include "common/text.h"
+#include "resources/firmware_resource.h"
 #include "upgrade/upgrade.h"
 
 FirmwareImageRecord FirmwareImage;
@@ -10,7 +11,8 @@ FirmwareImageRecord FirmwareImage;
 void LoadFirmwareImage() {
   HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(kFirmwareResourceId), kFirmwareResourceType);
   if (resource == nullptr) {
-    FatalFailure("Upgrade Failed: this program carries no firmware image (resource ZEM_FIRMWARE 112 is missing)");
+    FatalFailure("Upgrade Failed: this program carries no firmware image (resource " ZEM_FIRMWARE_RESOURCE_NAME
+                 " is missing)");
   }
   std::uint32_t size = SizeofResource(nullptr, resource);
   HGLOBAL loaded = LoadResource(nullptr, resource);

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-namespace {
+#include "common/text.h"
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+namespace {
 
 // Seven characters at most, letter case folded; a zero byte in the header is a mismatch.
 bool TagMatches(const unsigned char* header, const char* tag) {

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr int kFirmwareResourceId = 112;
-inline constexpr const char kFirmwareResourceType[] = "ZEM_FIRMWARE";
 inline constexpr std::size_t kImageHeaderSize = 128;
 inline constexpr std::size_t kModelTagLength = 7;
 inline constexpr std::size_t kVersionOffset = 92;

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "common/report.h"
+#include "common/text.h"
 #include "tftp/tftp.h"
 #include "ui/ui.h"
 #include "upgrade/upgrade.h"
@@ -51,9 +52,9 @@ int UpgradeMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
 
   std::uint16_t port = StartTftpListener(ChosenLocalAddress);
-  std::snprintf(UpgradePath, sizeof UpgradePath, kUpgradePathFormat, (ChosenLocalAddress >> 24) & 0xffu,
-                (ChosenLocalAddress >> 16) & 0xffu, (ChosenLocalAddress >> 8) & 0xffu, ChosenLocalAddress & 0xffu,
-                static_cast<unsigned>(port), TftpFileName);
+  QuadBytes local = BytesOf(ChosenLocalAddress);
+  std::snprintf(UpgradePath, sizeof UpgradePath, kUpgradePathFormat, local.first, local.second, local.third,
+                local.fourth, static_cast<unsigned>(port), TftpFileName);
   RequestFromDevice(UpgradePath);  // the answer is not examined
   MarkUpgradeCommandReturned();
 

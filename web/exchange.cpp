@@ -82,22 +82,17 @@ int HttpExchange(std::uint32_t localAddress, std::uint16_t localPort, std::uint3
   // are at most 127 characters and its limit 131071, so nothing below is ever
   // cut; with a smaller buffer the request would be cut, never overrun.
   const std::size_t capacity = static_cast<std::size_t>(limit) + 1;
-  std::size_t length = 0;
-  auto append = [&](int written) {
-    if (written > 0) length += static_cast<std::size_t>(written);
-    if (length > capacity - 1) length = capacity - 1;
-  };
-  append(std::snprintf(buffer, capacity, "GET %s HTTP/1.1\r\n", path));
-  append(std::snprintf(buffer + length, capacity - length, "%s", kHostLine));
+  std::size_t length = AppendFormat(buffer, capacity, 0, "GET %s HTTP/1.1\r\n", path);
+  length = AppendFormat(buffer, capacity, length, "%s", kHostLine);
   if (AuthState.password[0] != '\0') {
     // The count goes up before the line is built: the first request under a
     // new nonce carries nc 1.
     ++AuthState.nonceCount;
     char line[kAuthorizationLineMax + 1];
     BuildAuthorizationHeader(&AuthState, path, line);
-    append(static_cast<int>(CopyText(buffer + length, capacity - length, line)));
+    length = AppendFormat(buffer, capacity, length, "%s", line);
   }
-  append(std::snprintf(buffer + length, capacity - length, "\r\n"));
+  length = AppendFormat(buffer, capacity, length, "\r\n");
   TraceText(buffer, 0);
 
   // One send; a short or failed send shows up as a missing or odd answer.
