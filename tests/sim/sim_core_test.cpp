@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "options.hpp"
-#include "simcore.hpp"
-
-using namespace zemsim;
+#include "digest_check.h"
+#include "formats.h"
+#include "options.h"
 
 namespace {
 
