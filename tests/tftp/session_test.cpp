@@ -2,8 +2,11 @@
 // the test binds, and the image is one the test chooses.
 #include <fcntl.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,18 +151,40 @@ INSTANTIATE_TEST_SUITE_P(Images, ImageSizeTest,
                            return "Bytes" + std::to_string(info.param.size);
                          });
 
-TEST_F(SessionTest, AClientThatNeverAcknowledgesGetsTheOptionAckThirtyTimes) {
+// The clock at the start: real time from 0, and just before the 32-bit
+// millisecond clock wraps, which it does every 49.7 days.
+struct ClockCase {
+  const char* name;
+  std::uint32_t startMs;
+};
+
+void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
+
+class SilentClientTest : public SessionTest, public ::testing::WithParamInterface<ClockCase> {};
+
+TEST_P(SilentClientTest, AClientThatNeverAcknowledgesGetsTheOptionAckThirtyTimes) {
   TraceRecorder traces;
-  PortSetClock(0, 20);  // the client never answers, so the 100-pass timeouts may run fast
+  // The client never answers, so the timeouts may run ten times fast; the wrap
+  // then comes a tenth of a second in.
+  PortSetClock(GetParam().startMs, 10);
+  std::uint32_t before = timeGetTime();
   Start(1000);
   EXPECT_EQ(kUploadFailed, Finish());
+  std::uint32_t spent = timeGetTime() - before;
   std::vector<Packet> packets = client_->Drain();
   ASSERT_EQ(30u, packets.size());
   for (const Packet& p : packets) EXPECT_EQ(OptionAck("1000"), p);
   EXPECT_EQ(29, TraceRecorder::Count("ReSend option ack\n"));
   EXPECT_EQ(1, TraceRecorder::Count("Timeout for ack; upgrade failed\n"));
   EXPECT_TRUE(ServerSocketClosed());
+  // Thirty timeouts of 100 ms each on the program's own clock, the wrap
+  // notwithstanding: a burst of sends at the wrap would end it early.
+  EXPECT_GE(spent, 30 * kRetransmitMs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clock, SilentClientTest,
+                         ::testing::Values(ClockCase{"FromZero", 0}, ClockCase{"AcrossTheWrap", 0xffffffffu - 1000}),
+                         [](const ::testing::TestParamInfo<ClockCase>& info) { return info.param.name; });
 
 TEST_F(SessionTest, AClientThatStopsMidwayGetsTheCurrentBlock29MoreTimes) {
   TraceRecorder traces;
@@ -173,7 +198,7 @@ TEST_F(SessionTest, AClientThatStopsMidwayGetsTheCurrentBlock29MoreTimes) {
   }
   Packet current = Next();
   ASSERT_EQ(5u, BlockOf(current));
-  PortSetClock(0, 20);  // from here on nobody answers
+  PortSetClock(timeGetTime(), 20);  // from here on nobody answers: the same clock, running fast
   EXPECT_EQ(kUploadFailed, Finish());
   std::vector<Packet> again = client_->Drain();
   ASSERT_EQ(29u, again.size());
@@ -182,6 +207,87 @@ TEST_F(SessionTest, AClientThatStopsMidwayGetsTheCurrentBlock29MoreTimes) {
   EXPECT_EQ(2048u, session_->bytesAcknowledged);
   EXPECT_TRUE(ServerSocketClosed());
 }
+
+// Datagrams that arrive as fast as they can be sent while the peer is silent.
+struct FloodCase {
+  const char* name;
+  bool fromPeer;  // from the peer's own address and port, else from another port
+  Packet datagram;
+};
+
+void PrintTo(const FloodCase& c, std::ostream* out) { *out << c.name; }
+
+class FloodTest : public SessionTest, public ::testing::WithParamInterface<FloodCase> {};
+
+TEST_P(FloodTest, ResendsStayAbout100MsApartAndTheTransferCompletesWhenThePeerResumes) {
+  using Clock = std::chrono::steady_clock;
+  const FloodCase& c = GetParam();
+  Start(5000);  // ten blocks
+  std::map<unsigned, Packet> blocks;
+  Next();  // the OACK
+  client_->SendAck(0);
+  Packet first = Next();
+  ASSERT_EQ(1u, BlockOf(first));
+  blocks[1] = first;
+  client_->SendAck(1);
+  Packet current = Next();
+  ASSERT_EQ(2u, BlockOf(current));
+  blocks[2] = current;
+
+  TftpClient stranger(client_->serverPort);
+  const TftpClient& sender = c.fromPeer ? *client_ : stranger;
+  std::atomic<bool> flooding{true};
+  std::atomic<long> floodCount{0};
+  std::thread flood([&] {
+    while (flooding.load()) {
+      sender.Send(c.datagram);
+      floodCount.fetch_add(1);
+    }
+  });
+  // The peer says nothing for 1.2 s (the 100 passes of a timeout once went by
+  // in a fraction of a millisecond of such traffic) and notes when each resend arrives.
+  Clock::time_point silentUntil = Clock::now() + std::chrono::milliseconds(1200);
+  std::vector<Clock::time_point> arrivals;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(silentUntil - Clock::now()).count();
+    Packet packet;
+    if (left <= 0 || !client_->Receive(&packet, static_cast<int>(left))) break;
+    arrivals.push_back(Clock::now());
+    EXPECT_EQ(current, packet) << "resend " << arrivals.size();
+  }
+  flooding.store(false);
+  flood.join();
+
+  EXPECT_GT(floodCount.load(), 1000) << "the flood was too thin to show anything";
+  ASSERT_GE(arrivals.size(), 3u) << "the block was not sent again while the peer was silent";
+  for (std::size_t i = 1; i < arrivals.size(); ++i) {
+    auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]).count();
+    EXPECT_GE(gap, 90) << "resends " << i << " and " << i + 1;
+  }
+
+  // The peer resumes; a resend of block 2 still on its way is acknowledged again, harmlessly.
+  client_->SendAck(2);
+  for (;;) {
+    Packet packet = Next();
+    if (Opcode(packet) != 3) break;
+    blocks[BlockOf(packet)] = packet;
+    client_->SendAck(BlockOf(packet));
+    if (packet.size() < 4 + 512) break;
+  }
+  EXPECT_EQ(kUploaded, Finish());
+  std::vector<unsigned char> received;
+  for (const auto& block : blocks) received.insert(received.end(), block.second.begin() + 4, block.second.end());
+  ASSERT_EQ(10u, blocks.size());
+  EXPECT_TRUE(received == image_) << "the blocks do not add up to the image";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Floods, FloodTest,
+    ::testing::Values(FloodCase{"StrangersAckOfTheAwaitedBlock", false, {0, 4, 0, 2}},
+                      FloodCase{"StrangersJunk", false, Bytes("not tftp at all")},
+                      FloodCase{"PeersErrorPackets", true, Bytes(std::string("\0\5\0\0busy\0", 9))},
+                      FloodCase{"PeersRepeatedAck", true, {0, 4, 0, 1}}),
+    [](const ::testing::TestParamInfo<FloodCase>& info) { return info.param.name; });
 
 TEST_F(SessionTest, RepeatedAcknowledgementsSendNothing) {
   Start(1500);  // three blocks
