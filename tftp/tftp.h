@@ -26,11 +26,12 @@ inline constexpr std::uint32_t kTransferPumpMs = 20;
 // cost more than the upload itself and help no operator. The first and the
 // final acknowledgement are always shown.
 inline constexpr std::uint32_t kProgressRefreshMs = 50;
-// An empty poll of the listener waits at most 4 ms. The read request still ends
-// the wait the moment it arrives; only the pulse of dialog 114 is slower (about
-// 4 s a sweep), and the waiting costs a quarter of the wake-ups of 1-ms polls,
-// which alone took some 2.7 % of a core on the test machine.
-inline constexpr DWORD kListenerWaitMs = 4;
+// An empty poll of the listener waits at most 10 ms. The read request still
+// ends the wait the moment it arrives; only the pulse of dialog 114 is slower
+// (about 10 s a sweep; Sleep(1) at Windows' default 15.6-ms timer tick gives
+// 15.6 s), and the waiting costs a tenth of the wake-ups of 1-ms polls,
+// which alone took some 2.7 % of a core on the test machine (4-ms polls: 0.9 to 1 %).
+inline constexpr DWORD kListenerWaitMs = 10;
 inline constexpr int kWaitingPulseRange = 1000;  // dialog 114's bar runs 0..999, never 1000
 
 inline constexpr std::uint16_t kTftpOpReadRequest = 1;

@@ -78,4 +78,14 @@ TEST(LoadFirmwareImageTest, FindsTheEmbeddedImage) {
   EXPECT_EQ(0, std::strncmp(reinterpret_cast<const char*>(expected.data()), ModelTag(), kModelTagLength));
 }
 
+TEST(LoadFirmwareImageTest, TheProgramsOwnModuleHandleReachesItsResources) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  ASSERT_NE(nullptr, self);
+  HRSRC resource = FindResourceA(self, MAKEINTRESOURCEA(kFirmwareResourceId), kFirmwareResourceType);
+  ASSERT_NE(nullptr, resource);
+  LoadFirmwareImage();
+  EXPECT_EQ(FirmwareImage.size, SizeofResource(self, resource));
+  EXPECT_EQ(nullptr, GetModuleHandleA("no-such-module.dll"));
+}
+
 }  // namespace
