@@ -13,9 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
+#include "port/operator.h"
 #include "port/testing.h"
 #include "tftp/tftp.h"
 #include "tftp_fixture.h"
+#include "ui/ui.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -37,8 +40,9 @@ class SessionTest : public ::testing::Test {
     PortSetClock(0, 1);
   }
 
-  // Serves an image of this many bytes (a counting pattern) to a fresh client.
-  void Start(std::uint32_t size) {
+  // Serves an image of this many bytes (a counting pattern) to a fresh client;
+  // with a dialog, in a transfer dialog that the server's thread makes.
+  void Start(std::uint32_t size, bool withDialog = false) {
     image_.resize(size);
     for (std::uint32_t i = 0; i < size; ++i) image_[i] = static_cast<unsigned char>((i * 7u + i / 512u) & 0xffu);
     FirmwareImage.bytes = image_.data();
@@ -47,7 +51,15 @@ class SessionTest : public ::testing::Test {
     serverSocket_ = tftptest::BoundLoopbackSocket(&serverPort);
     client_ = std::make_unique<TftpClient>(serverPort);
     session_ = NewTftpSession(serverSocket_, kLoopback, serverPort, kLoopback, client_->port, "/zem1f.bin");
-    server_ = std::thread([this] { outcome_ = TransferImage(session_, nullptr); });
+    server_ = std::thread([this, withDialog] {
+      HWND dialog = nullptr;
+      if (withDialog) {
+        dialog = CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(kTransferDialog), nullptr, TransferDialogProc, 0);
+        SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, session_->blockCount));
+      }
+      outcome_ = TransferImage(session_, dialog);
+      if (dialog != nullptr) DestroyWindow(dialog);
+    });
   }
 
   TransferOutcome Finish() {
@@ -244,8 +256,8 @@ TEST_P(FloodTest, ResendsStayAbout100MsApartAndTheTransferCompletesWhenThePeerRe
       floodCount.fetch_add(1);
     }
   });
-  // The peer says nothing for 1.2 s (the 100 passes of a timeout once went by
-  // in a fraction of a millisecond of such traffic) and notes when each resend arrives.
+  // The peer says nothing for 1.2 s (a timeout counted in loop passes would go
+  // by in a fraction of a millisecond of such traffic) and notes when each resend arrives.
   Clock::time_point silentUntil = Clock::now() + std::chrono::milliseconds(1200);
   std::vector<Clock::time_point> arrivals;
   for (;;) {
@@ -288,6 +300,47 @@ INSTANTIATE_TEST_SUITE_P(
                       FloodCase{"PeersErrorPackets", true, Bytes(std::string("\0\5\0\0busy\0", 9))},
                       FloodCase{"PeersRepeatedAck", true, {0, 4, 0, 1}}),
     [](const ::testing::TestParamInfo<FloodCase>& info) { return info.param.name; });
+
+TEST_F(SessionTest, ProgressHeldBackIsShownWhileThePeerStalls) {
+  OperatorReset();
+  ModuleInstance = PortModuleHandle();
+  CopyText(DeviceAddressText, "10.1.0.9");
+  OperatorExpectDialog(kTransferDialog, {});
+  Start(5000, true);  // ten blocks
+  Next();  // the OACK
+  client_->SendAck(0);
+  // Four blocks at the wire's pace, well within one refresh interval: only the
+  // first acknowledgement is shown at once.
+  for (unsigned block = 1; block <= 4; ++block) {
+    Packet data = Next();
+    ASSERT_EQ(block, BlockOf(data));
+    client_->SendAck(block);
+  }
+  Packet current = Next();
+  ASSERT_EQ(5u, BlockOf(current));
+  // The peer stalls. A refresh interval and a turn of the dialog later the count
+  // it has acknowledged is on screen, not the one of the first ACK; it stays
+  // unseen for good without the catching up, so the wait for it may be long
+  // (the session gives up only after 3 s).
+  const std::string acknowledged = "Uploading Firmware to ZEM@10.1.0.9 2048/5000 Bytes";
+  std::vector<OperatorDialogRecord> records;
+  for (int waited = 0; waited < 2000; waited += 10) {
+    records = OperatorDialogsOf(kTransferDialog);
+    if (records.size() == 1 && !records[0].captions.empty() && records[0].captions.back() == acknowledged) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(1u, records.size());
+  ASSERT_FALSE(records[0].captions.empty());
+  EXPECT_EQ("Uploading Firmware to ZEM@10.1.0.9 0/5000 Bytes", records[0].captions.front());
+  EXPECT_EQ(acknowledged, records[0].captions.back());
+  ASSERT_FALSE(records[0].progress.empty());
+  EXPECT_EQ(5, records[0].progress.back());
+  DownloadRest(current);
+  EXPECT_EQ(kUploaded, Finish());
+  records = OperatorDialogsOf(kTransferDialog);
+  EXPECT_EQ("Uploading Firmware to ZEM@10.1.0.9 5000/5000 Bytes", records[0].captions.back());
+  EXPECT_EQ(10, records[0].progress.back());  // 11 is set; the bar holds at most its top
+}
 
 TEST_F(SessionTest, RepeatedAcknowledgementsSendNothing) {
   Start(1500);  // three blocks
