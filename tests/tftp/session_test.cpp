@@ -75,6 +75,22 @@ class SessionTest : public ::testing::Test {
     return packet;
   }
 
+  // Takes the OACK and blocks 1 to `last` as a quick peer does, each acknowledged
+  // at once (and kept in *blocks when given); returns the next block, not yet acknowledged.
+  Packet AcknowledgeThrough(unsigned last, std::map<unsigned, Packet>* blocks = nullptr) {
+    Next();  // the OACK
+    client_->SendAck(0);
+    for (unsigned block = 1; block <= last; ++block) {
+      Packet data = Next();
+      EXPECT_EQ(block, BlockOf(data));
+      if (blocks != nullptr) (*blocks)[block] = data;
+      client_->SendAck(block);
+    }
+    Packet next = Next();
+    EXPECT_EQ(last + 1, BlockOf(next));
+    return next;
+  }
+
   // Acknowledges every packet until the short block; returns the DATA packets.
   std::vector<Packet> DownloadRest(Packet first) {
     std::vector<Packet> data;
@@ -201,14 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Clock, SilentClientTest,
 TEST_F(SessionTest, AClientThatStopsMidwayGetsTheCurrentBlock29MoreTimes) {
   TraceRecorder traces;
   Start(5000);  // ten blocks
-  Next();  // the OACK
-  client_->SendAck(0);
-  for (unsigned block = 1; block <= 4; ++block) {
-    Packet data = Next();
-    ASSERT_EQ(block, BlockOf(data));
-    client_->SendAck(block);
-  }
-  Packet current = Next();
+  Packet current = AcknowledgeThrough(4);
   ASSERT_EQ(5u, BlockOf(current));
   PortSetClock(timeGetTime(), 20);  // from here on nobody answers: the same clock, running fast
   EXPECT_EQ(kUploadFailed, Finish());
@@ -236,13 +245,7 @@ TEST_P(FloodTest, ResendsStayAbout100MsApartAndTheTransferCompletesWhenThePeerRe
   const FloodCase& c = GetParam();
   Start(5000);  // ten blocks
   std::map<unsigned, Packet> blocks;
-  Next();  // the OACK
-  client_->SendAck(0);
-  Packet first = Next();
-  ASSERT_EQ(1u, BlockOf(first));
-  blocks[1] = first;
-  client_->SendAck(1);
-  Packet current = Next();
+  Packet current = AcknowledgeThrough(1, &blocks);
   ASSERT_EQ(2u, BlockOf(current));
   blocks[2] = current;
 
@@ -307,16 +310,9 @@ TEST_F(SessionTest, ProgressHeldBackIsShownWhileThePeerStalls) {
   CopyText(DeviceAddressText, "10.1.0.9");
   OperatorExpectDialog(kTransferDialog, {});
   Start(5000, true);  // ten blocks
-  Next();  // the OACK
-  client_->SendAck(0);
   // Four blocks at the wire's pace, well within one refresh interval: only the
   // first acknowledgement is shown at once.
-  for (unsigned block = 1; block <= 4; ++block) {
-    Packet data = Next();
-    ASSERT_EQ(block, BlockOf(data));
-    client_->SendAck(block);
-  }
-  Packet current = Next();
+  Packet current = AcknowledgeThrough(4);
   ASSERT_EQ(5u, BlockOf(current));
   // The peer stalls. A refresh interval and a turn of the dialog later the count
   // it has acknowledged is on screen, not the one of the first ACK; it stays
