@@ -1,5 +1,6 @@
-// The benchmark's server: zemupgrade's own TFTP listener, session and reboot
-// wait, as the upgrade runs them, serving the image in the named file.
+// The benchmark's server: zemupgrade's own start-up, then its TFTP listener,
+// session and reboot wait, as the upgrade runs them, serving the image in the
+// named file. Built natively and for Windows (run under Wine).
 //   tftp_serve IMAGE-FILE NAME
 // Prints the listener's port, then runs until the reboot wait ends (its
 // verification finds no adapter) or the benchmark stops it.
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) image.insert(image.end(), chunk, chunk + n);
   std::fclose(f);
 
-  ModuleInstance = PortModuleHandle();
+  ModuleInstance = GetModuleHandleA(nullptr);
+  InitializeUpgrade();  // sockets and common controls; the embedded image gives way to the file's
   FirmwareImage.bytes = image.data();
   FirmwareImage.size = static_cast<std::uint32_t>(image.size());
   CopyText(TftpFileName, argv[2]);

@@ -13,6 +13,8 @@ PortModule g_executable{0};
 
 HINSTANCE PortModuleHandle() { return &g_executable; }
 
+HMODULE GetModuleHandleA(LPCSTR moduleName) { return moduleName == nullptr ? &g_executable : nullptr; }
+
 HRSRC FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {
   if (name == nullptr || type == nullptr || !IS_INTRESOURCE(name) || IS_INTRESOURCE(type)) return nullptr;
   WORD id = static_cast<WORD>(reinterpret_cast<UINT_PTR>(name));

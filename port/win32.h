@@ -98,6 +98,8 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 LPVOID LockResource(HGLOBAL loaded);
 // The module handle that WinMain receives on POSIX (the executable itself).
 HINSTANCE PortModuleHandle();
+// nullptr names the executable itself (PortModuleHandle); it loads no other module.
+HMODULE GetModuleHandleA(LPCSTR moduleName);
 
 // ---- Winsock 1.1 over BSD sockets --------------------------------------------
 typedef int SOCKET;

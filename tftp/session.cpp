@@ -1,5 +1,6 @@
 // The upload: OACK (tsize, timeout 5), then 512-byte DATA blocks in lock-step
-// from the listener's own socket, each resent after 100 idle passes, 30 times.
+// from the listener's own socket, each resent after 100 ms without its ACK, 30 times.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,64 @@ std::size_t PutOption(unsigned char* packet, std::size_t at, const char* text) {
   std::size_t length = std::strlen(text) + 1;
   std::memcpy(packet + at, text, length);
   return at + length;
+}
+
+std::uint32_t ClockMs() { return static_cast<std::uint32_t>(timeGetTime()); }
+
+int ReceiveNow(SOCKET socket, unsigned char* packet, sockaddr_in* source) {
+  int sourceLength = kSocketAddressLength;
+  return recvfrom(socket, reinterpret_cast<char*>(packet), static_cast<int>(kTftpPacketSize), 0,
+                  reinterpret_cast<sockaddr*>(source), &sourceLength);
+}
+
+// One datagram into the packet buffer, waiting for it at most the given time;
+// above zero its length. The receive comes before the wait: a datagram already
+// there costs no wait, and under Wine a wait costs more than a receive.
+int ReceiveDatagram(SOCKET socket, unsigned char* packet, sockaddr_in* source, std::uint32_t waitMs) {
+  int received = ReceiveNow(socket, packet, source);
+  if (received > 0 || !WaitForDatagram(socket, waitMs)) return received;
+  return ReceiveNow(socket, packet, source);
+}
+
+// The transfer dialog of one upload: its messages on time, its progress at a
+// bounded rate.
+struct TransferView {
+  HWND dialog;
+  std::uint32_t pumpedAt;  // its messages were last taken
+  std::uint32_t shownAt;   // its bar and caption were last set
+  bool shown;              // they have been set at least once
+  bool behind;             // an acknowledgement since then is not shown yet
+};
+
+void ShowProgress(TransferView* view, const TftpSession* session, std::uint32_t now) {
+  SendDlgItemMessageA(view->dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(session->blockCounter), 0);
+  char caption[160];
+  std::snprintf(caption, sizeof caption, "Uploading Firmware to ZEM@%s %d/%d Bytes", DeviceAddressText,
+                static_cast<int>(session->bytesAcknowledged), static_cast<int>(session->imageSize));
+  SetWindowTextA(view->dialog, caption);
+  view->shownAt = now;
+  view->shown = true;
+  view->behind = false;
+}
+
+// An accepted acknowledgement: shown at once when it is the first or the final
+// one, or when the last showing is old enough; otherwise later.
+void NoteAcknowledged(TransferView* view, const TftpSession* session, std::uint32_t now, bool complete) {
+  if (!view->shown || complete || now - view->shownAt >= kProgressRefreshMs) {
+    ShowProgress(view, session, now);
+  } else {
+    view->behind = true;
+  }
+}
+
+// Every kTransferPumpMs: the dialog's waiting messages (Cancel among them), and
+// progress held back, once it may be shown, so that a stalled peer is not
+// shown a stale count.
+void TendDialog(TransferView* view, const TftpSession* session, std::uint32_t now) {
+  if (now - view->pumpedAt < kTransferPumpMs) return;
+  view->pumpedAt = now;
+  PumpDialogMessages(view->dialog, true);
+  if (view->behind && now - view->shownAt >= kProgressRefreshMs) ShowProgress(view, session, now);
 }
 
 }  // namespace
@@ -100,78 +159,73 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
   unsigned char* packet = session->packetBuffer;
   SendTftpOptionAck(session->socket, packet, &peer, session->imageSize);
 
-  int idlePasses = 0;
   int timeouts = 0;
   std::uint32_t sourceOffset = 0;
+  std::uint32_t sentAt = ClockMs();  // when the packet awaiting its ACK last left
+  TransferView view{dialog, sentAt, sentAt, false, false};
   for (;;) {
-    // Wait first: right after a packet leaves, its answer cannot be there yet,
-    // and the wait ends the moment it arrives. A wait that ends empty spares
-    // the receive call that could only come back empty.
-    int received = 0;
-    sockaddr_in source;
-    if (WaitForDatagram(session->socket, kIdleWaitMs)) {
-      int sourceLength = kSocketAddressLength;
-      received = recvfrom(session->socket, reinterpret_cast<char*>(packet), static_cast<int>(kTftpPacketSize), 0,
-                          reinterpret_cast<sockaddr*>(&source), &sourceLength);
-    }
-    bool fromPeer = false;
-    if (received > 0) {
-      std::uint32_t sourceAddress = 0;
-      std::uint16_t sourcePort = 0;
-      UnpackSocketAddress(&source, &sourceAddress, &sourcePort);
-      fromPeer = sourceAddress == session->peerAddress && sourcePort == session->peerPort;
-      if (!fromPeer) {
-        Trace("Unknown source request in session: %x:%u", static_cast<unsigned>(sourceAddress),
-              static_cast<unsigned>(sourcePort));
-      }
-    } else {
-      PumpDialogMessages(dialog, false);
-    }
-
-    // Only the bytes of this datagram count: an ACK shorter than four bytes is not one.
-    if (fromPeer && received >= 4 && GetUint16BE(packet) == kTftpOpAck) {
-      if (GetUint16BE(packet + 2) != session->blockCounter) continue;  // repeated or stray: no packet, no count
-      idlePasses = 0;
-      timeouts = 0;
-      ++session->blockCounter;
-      session->bytesAcknowledged += session->lastSentSize;
-      SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(session->blockCounter), 0);
-      char caption[160];
-      std::snprintf(caption, sizeof caption, "Uploading Firmware to ZEM@%s %d/%d Bytes", DeviceAddressText,
-                    static_cast<int>(session->bytesAcknowledged), static_cast<int>(session->imageSize));
-      SetWindowTextA(dialog, caption);
-      if (session->blockCounter > session->blockCount) {
-        Trace("All blocks ack'd\n");
+    // Every span below is an unsigned difference of two readings, right across
+    // the wrap of the 32-bit millisecond clock (every 49.7 days).
+    std::uint32_t now = ClockMs();
+    TendDialog(&view, session, now);
+    std::uint32_t waited = now - sentAt;
+    if (waited >= kRetransmitMs) {
+      if (++timeouts == kTimeoutsToFailure) {
+        Trace("Timeout for ack; upgrade failed\n");
         closesocket(session->socket);
-        return kUploaded;
+        return kUploadFailed;
       }
-      session->lastSentSize =
-          session->blockCounter == session->blockCount ? session->lastBlockSize : kTftpBlockSize;
-      sourceOffset = session->blockCounter == 1 ? 0 : sourceOffset + kTftpBlockSize;
-      SendTftpData(session->socket, packet, FirmwareImage.bytes + sourceOffset, session->lastSentSize,
-                   session->blockCounter, &peer);
-      Trace("Send block %d (%d)\n", static_cast<int>(session->blockCounter), static_cast<int>(session->lastSentSize));
+      // The packet buffer also receives, so the packet is built afresh.
+      if (session->blockCounter == 0) {
+        Trace("ReSend option ack\n");
+        SendTftpOptionAck(session->socket, packet, &peer, session->imageSize);
+      } else {
+        Trace("ReSend block %d\n", static_cast<int>(session->blockCounter));
+        SendTftpData(session->socket, packet, FirmwareImage.bytes + sourceOffset, session->lastSentSize,
+                     session->blockCounter, &peer);
+      }
+      sentAt = ClockMs();
       continue;
     }
 
-    // An idle pass: nothing came within its wait of at most 1 ms, a stranger's
-    // datagram, or another opcode from the peer (ERROR included).
-    if (++idlePasses < kIdlePassesPerTimeout) continue;
-    idlePasses = 0;
-    if (++timeouts == kTimeoutsToFailure) {
-      Trace("Timeout for ack; upgrade failed\n");
+    // Whatever arrives ends the wait at once; only the expected ACK moves the
+    // transfer on, and nothing else touches the time already waited.
+    std::uint32_t waitMs = std::min(kRetransmitMs - waited, kTransferPumpMs - (now - view.pumpedAt));
+    sockaddr_in source;
+    int received = ReceiveDatagram(session->socket, packet, &source, waitMs);
+    if (received <= 0) continue;
+    std::uint32_t sourceAddress = 0;
+    std::uint16_t sourcePort = 0;
+    UnpackSocketAddress(&source, &sourceAddress, &sourcePort);
+    if (sourceAddress != session->peerAddress || sourcePort != session->peerPort) {
+      Trace("Unknown source request in session: %x:%u", static_cast<unsigned>(sourceAddress),
+            static_cast<unsigned>(sourcePort));
+      continue;
+    }
+    // Only the bytes of this datagram count: an ACK shorter than four bytes is
+    // not one. An ERROR or any other opcode from the peer is passed over: the
+    // packet goes out again when its time is up.
+    if (received < 4 || GetUint16BE(packet) != kTftpOpAck) continue;
+    // A repeated or stray ACK: answering it would double every later packet
+    // (the sorcerer's apprentice), so nothing is sent.
+    if (GetUint16BE(packet + 2) != session->blockCounter) continue;
+
+    timeouts = 0;
+    ++session->blockCounter;
+    session->bytesAcknowledged += session->lastSentSize;
+    bool complete = session->blockCounter > session->blockCount;
+    NoteAcknowledged(&view, session, ClockMs(), complete);
+    if (complete) {
+      Trace("All blocks ack'd\n");
       closesocket(session->socket);
-      return kUploadFailed;
+      return kUploaded;
     }
-    // The packet buffer also receives, so the packet is built afresh.
-    if (session->blockCounter == 0) {
-      Trace("ReSend option ack\n");
-      SendTftpOptionAck(session->socket, packet, &peer, session->imageSize);
-    } else {
-      Trace("ReSend block %d\n", static_cast<int>(session->blockCounter));
-      SendTftpData(session->socket, packet, FirmwareImage.bytes + sourceOffset, session->lastSentSize,
-                   session->blockCounter, &peer);
-    }
+    session->lastSentSize = session->blockCounter == session->blockCount ? session->lastBlockSize : kTftpBlockSize;
+    sourceOffset = session->blockCounter == 1 ? 0 : sourceOffset + kTftpBlockSize;
+    SendTftpData(session->socket, packet, FirmwareImage.bytes + sourceOffset, session->lastSentSize,
+                 session->blockCounter, &peer);
+    Trace("Send block %d (%d)\n", static_cast<int>(session->blockCounter), static_cast<int>(session->lastSentSize));
+    sentAt = ClockMs();
   }
 }
 

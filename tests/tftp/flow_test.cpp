@@ -27,6 +27,7 @@ namespace {
 
 using tftptest::BlockOf;
 using tftptest::Bytes;
+using tftptest::CaptionsOf;
 using tftptest::kLoopback;
 using tftptest::Opcode;
 using tftptest::Packet;
@@ -79,11 +80,12 @@ void ServeStatusPage() {
   }).detach();
 }
 
-void PrepareUpgrade() {
-  static std::vector<unsigned char> image(kImageSize);
-  for (std::uint32_t i = 0; i < kImageSize; ++i) image[i] = static_cast<unsigned char>(i * 13u + 5u);
+void PrepareUpgrade(std::uint32_t imageSize = kImageSize) {
+  static std::vector<unsigned char> image;
+  image.resize(imageSize);
+  for (std::uint32_t i = 0; i < imageSize; ++i) image[i] = static_cast<unsigned char>(i * 13u + 5u);
   FirmwareImage.bytes = image.data();
-  FirmwareImage.size = kImageSize;
+  FirmwareImage.size = imageSize;
   OperatorReset();
   ModuleInstance = PortModuleHandle();
   CopyText(TftpFileName, "/zem1f.bin");
@@ -91,7 +93,7 @@ void PrepareUpgrade() {
 }
 
 // The adapter's TFTP client: a read request as it sends it, then every block.
-bool Fetch(std::uint16_t port) {
+bool Fetch(std::uint16_t port, std::uint32_t imageSize = kImageSize) {
   TftpClient client(port);
   client.Send(Bytes(std::string("\0\1/zem1f.bin\0octet\0tsize\0" "0\0timeout\0" "5\0", 37)));
   Packet packet;
@@ -104,7 +106,7 @@ bool Fetch(std::uint16_t port) {
     if (Opcode(packet) != 3) return false;
     bytes += static_cast<std::uint32_t>(packet.size() - 4);
     client.SendAck(BlockOf(packet));
-    if (packet.size() < 516) return bytes == kImageSize;
+    if (packet.size() < 516) return bytes == imageSize;
   }
   return false;
 }
@@ -138,18 +140,58 @@ TEST(TftpFlowTest, UploadRebootWaitThenVerificationFromTheReadRequestsAddress) {
   std::string transcript = ReadText(transcriptPath);
   std::string adapter = ReadText(kAdapterLog);
   EXPECT_EQ("after the command\n", adapter) << "the verification must wait for the upgrade command";
-  EXPECT_NE(std::string::npos, transcript.find("Uploading Firmware to ZEM@10.77.0.9 0/748972 Bytes"));
-  EXPECT_NE(std::string::npos, transcript.find("Uploading Firmware to ZEM@10.77.0.9 748972/748972 Bytes"));
-  EXPECT_NE(std::string::npos, transcript.find("Updating Firmware to ZEM@10.77.0.9"));
   EXPECT_NE(std::string::npos, transcript.find("9.9.9")) << "the success dialog shows the new version";
   EXPECT_EQ(std::string::npos, transcript.find("\"type\":\"box\"")) << transcript;
+  // The caption shows the first and the final acknowledgement exactly, and the
+  // reboot wait's text after them.
+  std::vector<std::string> captions = CaptionsOf(transcript, kTransferDialog);
+  ASSERT_GE(captions.size(), 3u) << transcript;
+  EXPECT_EQ("Uploading Firmware to ZEM@10.77.0.9 0/748972 Bytes", captions.front());
+  EXPECT_EQ("Uploading Firmware to ZEM@10.77.0.9 748972/748972 Bytes", captions[captions.size() - 2]);
+  EXPECT_EQ("Updating Firmware to ZEM@10.77.0.9", captions.back());
+  // The upload's positions rise from 1 to the top of the bar (1464 is set; the
+  // bar holds at most 1463); then the wait's from 0 to 1562.
   std::vector<int> progress = ProgressOf(transcript, kTransferDialog);
-  // The upload's positions 1..1464 (the bar holds at most its top, 1463), then
-  // the wait's from 0 to 1562.
-  ASSERT_GT(progress.size(), 1464u);
-  for (int k = 0; k < 1464; ++k) ASSERT_EQ(std::min(k + 1, 1463), progress[k]) << "upload position " << k;
-  EXPECT_EQ(0, progress[1464]);
+  auto waitStart = std::find(progress.begin(), progress.end(), 0);
+  ASSERT_NE(progress.end(), waitStart) << "no reboot wait after the upload";
+  std::vector<int> upload(progress.begin(), waitStart);
+  ASSERT_FALSE(upload.empty());
+  EXPECT_EQ(1, upload.front());
+  EXPECT_EQ(1463, upload.back());
+  for (std::size_t k = 1; k < upload.size(); ++k) EXPECT_LE(upload[k - 1], upload[k]) << "upload position " << k;
   EXPECT_GE(progress.back(), static_cast<int>(kRebootWaitTicks));
+}
+
+TEST(TftpFlowTest, CancelInTheMiddleOfALargeUpload) {
+  const char* transcriptPath = "flow_cancel_upload.jsonl";
+  std::remove(transcriptPath);
+  // 58,594 blocks: seconds of upload to a client that answers at once, so no
+  // wait of the session ever ends empty.
+  constexpr std::uint32_t kLargeImage = 30000000;
+  constexpr int kLargeBlocks = static_cast<int>(kLargeImage / 512 + 1);
+  constexpr int kCancelAt = 2000;
+  EXPECT_EXIT(
+      {
+        PrepareUpgrade(kLargeImage);
+        OperatorExpectDialog(kWaitingDialog, {});
+        OperatorExpectDialog(kTransferDialog, {WaitProgress(kProgressControl, kCancelAt), PressButton(IDCANCEL)});
+        OperatorExpectMessageBox({}, "User Abort");
+        OperatorTranscriptAtExit(transcriptPath);
+        std::uint16_t port = StartTftpListener(kLoopback);
+        // The upload running to its end means the Cancel was not taken in time.
+        std::_Exit(Fetch(port, kLargeImage) ? 5 : 4);
+      },
+      ::testing::ExitedWithCode(kExitCancelled), "");
+  std::string transcript = ReadText(transcriptPath);
+  EXPECT_NE(std::string::npos, transcript.find("\"text\":\"Upgrade Failed: User Abort\"")) << transcript;
+  EXPECT_NE(std::string::npos, transcript.find("\"status\":2")) << transcript;
+  std::vector<int> progress = ProgressOf(transcript, kTransferDialog);
+  ASSERT_FALSE(progress.empty()) << transcript;
+  EXPECT_GE(progress.back(), kCancelAt);
+  EXPECT_LT(progress.back(), kLargeBlocks) << "the upload had ended before the Cancel was taken";
+  std::vector<std::string> captions = CaptionsOf(transcript, kTransferDialog);
+  ASSERT_FALSE(captions.empty());
+  EXPECT_EQ(0u, captions.back().find("Uploading Firmware to ZEM@10.77.0.9 ")) << captions.back();
 }
 
 TEST(TftpFlowTest, CancelWhileWaitingForTheReadRequest) {

@@ -2,17 +2,23 @@
 // the test binds, and the image is one the test chooses.
 #include <fcntl.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "tests/support/hooks.h"
+#include "tests/support/operator.h"
 #include "tftp/tftp.h"
 #include "tftp_fixture.h"
+#include "ui/ui.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -34,8 +40,9 @@ class SessionTest : public ::testing::Test {
     PortSetClock(0, 1);
   }
 
-  // Serves an image of this many bytes (a counting pattern) to a fresh client.
-  void Start(std::uint32_t size) {
+  // Serves an image of this many bytes (a counting pattern) to a fresh client;
+  // with a dialog, in a transfer dialog that the server's thread makes.
+  void Start(std::uint32_t size, bool withDialog = false) {
     image_.resize(size);
     for (std::uint32_t i = 0; i < size; ++i) image_[i] = static_cast<unsigned char>((i * 7u + i / 512u) & 0xffu);
     FirmwareImage.bytes = image_.data();
@@ -44,7 +51,15 @@ class SessionTest : public ::testing::Test {
     serverSocket_ = tftptest::BoundLoopbackSocket(&serverPort);
     client_ = std::make_unique<TftpClient>(serverPort);
     session_ = NewTftpSession(serverSocket_, kLoopback, serverPort, kLoopback, client_->port, "/zem1f.bin");
-    server_ = std::thread([this] { outcome_ = TransferImage(session_, nullptr); });
+    server_ = std::thread([this, withDialog] {
+      HWND dialog = nullptr;
+      if (withDialog) {
+        dialog = CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(kTransferDialog), nullptr, TransferDialogProc, 0);
+        SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, session_->blockCount));
+      }
+      outcome_ = TransferImage(session_, dialog);
+      if (dialog != nullptr) DestroyWindow(dialog);
+    });
   }
 
   TransferOutcome Finish() {
@@ -58,6 +73,22 @@ class SessionTest : public ::testing::Test {
     Packet packet;
     EXPECT_TRUE(client_->Receive(&packet, kPacketWaitMs)) << "no packet from the server";
     return packet;
+  }
+
+  // Takes the OACK and blocks 1 to `last` as a quick peer does, each acknowledged
+  // at once (and kept in *blocks when given); returns the next block, not yet acknowledged.
+  Packet AcknowledgeThrough(unsigned last, std::map<unsigned, Packet>* blocks = nullptr) {
+    Next();  // the OACK
+    client_->SendAck(0);
+    for (unsigned block = 1; block <= last; ++block) {
+      Packet data = Next();
+      EXPECT_EQ(block, BlockOf(data));
+      if (blocks != nullptr) (*blocks)[block] = data;
+      client_->SendAck(block);
+    }
+    Packet next = Next();
+    EXPECT_EQ(last + 1, BlockOf(next));
+    return next;
   }
 
   // Acknowledges every packet until the short block; returns the DATA packets.
@@ -148,32 +179,47 @@ INSTANTIATE_TEST_SUITE_P(Images, ImageSizeTest,
                            return "Bytes" + std::to_string(info.param.size);
                          });
 
-TEST_F(SessionTest, AClientThatNeverAcknowledgesGetsTheOptionAckThirtyTimes) {
+// The clock at the start: real time from 0, and just before the 32-bit
+// millisecond clock wraps, which it does every 49.7 days.
+struct ClockCase {
+  const char* name;
+  std::uint32_t startMs;
+};
+
+void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
+
+class SilentClientTest : public SessionTest, public ::testing::WithParamInterface<ClockCase> {};
+
+TEST_P(SilentClientTest, AClientThatNeverAcknowledgesGetsTheOptionAckThirtyTimes) {
   TraceRecorder traces;
-  PortSetClock(0, 20);  // the client never answers, so the 100-pass timeouts may run fast
+  // The client never answers, so the timeouts may run ten times fast; the wrap
+  // then comes a tenth of a second in.
+  PortSetClock(GetParam().startMs, 10);
+  std::uint32_t before = timeGetTime();
   Start(1000);
   EXPECT_EQ(kUploadFailed, Finish());
+  std::uint32_t spent = timeGetTime() - before;
   std::vector<Packet> packets = client_->Drain();
   ASSERT_EQ(30u, packets.size());
   for (const Packet& p : packets) EXPECT_EQ(OptionAck("1000"), p);
   EXPECT_EQ(29, TraceRecorder::Count("ReSend option ack\n"));
   EXPECT_EQ(1, TraceRecorder::Count("Timeout for ack; upgrade failed\n"));
   EXPECT_TRUE(ServerSocketClosed());
+  // Thirty timeouts of 100 ms each on the program's own clock, the wrap
+  // notwithstanding: a burst of sends at the wrap would end it early.
+  EXPECT_GE(spent, 30 * kRetransmitMs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clock, SilentClientTest,
+                         ::testing::Values(ClockCase{"FromZero", 0}, ClockCase{"AcrossTheWrap", 0xffffffffu - 1000}),
+                         [](const ::testing::TestParamInfo<ClockCase>& info) { return info.param.name; });
 
 TEST_F(SessionTest, AClientThatStopsMidwayGetsTheCurrentBlock29MoreTimes) {
   TraceRecorder traces;
   Start(5000);  // ten blocks
-  Next();  // the OACK
-  client_->SendAck(0);
-  for (unsigned block = 1; block <= 4; ++block) {
-    Packet data = Next();
-    ASSERT_EQ(block, BlockOf(data));
-    client_->SendAck(block);
-  }
-  Packet current = Next();
+  Packet current = AcknowledgeThrough(4);
   ASSERT_EQ(5u, BlockOf(current));
-  PortSetClock(0, 20);  // from here on nobody answers
+  PortSetClock(timeGetTime(), 20);  // from here on nobody answers: the same clock, running fast
   EXPECT_EQ(kUploadFailed, Finish());
   std::vector<Packet> again = client_->Drain();
   ASSERT_EQ(29u, again.size());
@@ -181,6 +227,115 @@ TEST_F(SessionTest, AClientThatStopsMidwayGetsTheCurrentBlock29MoreTimes) {
   EXPECT_EQ(29, TraceRecorder::Count("ReSend block 5\n"));
   EXPECT_EQ(2048u, session_->bytesAcknowledged);
   EXPECT_TRUE(ServerSocketClosed());
+}
+
+// Datagrams that arrive as fast as they can be sent while the peer is silent.
+struct FloodCase {
+  const char* name;
+  bool fromPeer;  // from the peer's own address and port, else from another port
+  Packet datagram;
+};
+
+void PrintTo(const FloodCase& c, std::ostream* out) { *out << c.name; }
+
+class FloodTest : public SessionTest, public ::testing::WithParamInterface<FloodCase> {};
+
+TEST_P(FloodTest, ResendsStayAbout100MsApartAndTheTransferCompletesWhenThePeerResumes) {
+  using Clock = std::chrono::steady_clock;
+  const FloodCase& c = GetParam();
+  Start(5000);  // ten blocks
+  std::map<unsigned, Packet> blocks;
+  Packet current = AcknowledgeThrough(1, &blocks);
+  ASSERT_EQ(2u, BlockOf(current));
+  blocks[2] = current;
+
+  TftpClient stranger(client_->serverPort);
+  const TftpClient& sender = c.fromPeer ? *client_ : stranger;
+  std::atomic<bool> flooding{true};
+  std::atomic<long> floodCount{0};
+  std::thread flood([&] {
+    while (flooding.load()) {
+      sender.Send(c.datagram);
+      floodCount.fetch_add(1);
+    }
+  });
+  // The peer says nothing for 1.2 s (a timeout counted in loop passes would go
+  // by in a fraction of a millisecond of such traffic) and notes when each resend arrives.
+  Clock::time_point silentUntil = Clock::now() + std::chrono::milliseconds(1200);
+  std::vector<Clock::time_point> arrivals;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(silentUntil - Clock::now()).count();
+    Packet packet;
+    if (left <= 0 || !client_->Receive(&packet, static_cast<int>(left))) break;
+    arrivals.push_back(Clock::now());
+    EXPECT_EQ(current, packet) << "resend " << arrivals.size();
+  }
+  flooding.store(false);
+  flood.join();
+
+  EXPECT_GT(floodCount.load(), 1000) << "the flood was too thin to show anything";
+  ASSERT_GE(arrivals.size(), 3u) << "the block was not sent again while the peer was silent";
+  for (std::size_t i = 1; i < arrivals.size(); ++i) {
+    auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]).count();
+    EXPECT_GE(gap, 90) << "resends " << i << " and " << i + 1;
+  }
+
+  // The peer resumes; a resend of block 2 still on its way is acknowledged again, harmlessly.
+  client_->SendAck(2);
+  for (;;) {
+    Packet packet = Next();
+    if (Opcode(packet) != 3) break;
+    blocks[BlockOf(packet)] = packet;
+    client_->SendAck(BlockOf(packet));
+    if (packet.size() < 4 + 512) break;
+  }
+  EXPECT_EQ(kUploaded, Finish());
+  std::vector<unsigned char> received;
+  for (const auto& block : blocks) received.insert(received.end(), block.second.begin() + 4, block.second.end());
+  ASSERT_EQ(10u, blocks.size());
+  EXPECT_TRUE(received == image_) << "the blocks do not add up to the image";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Floods, FloodTest,
+    ::testing::Values(FloodCase{"StrangersAckOfTheAwaitedBlock", false, {0, 4, 0, 2}},
+                      FloodCase{"StrangersJunk", false, Bytes("not tftp at all")},
+                      FloodCase{"PeersErrorPackets", true, Bytes(std::string("\0\5\0\0busy\0", 9))},
+                      FloodCase{"PeersRepeatedAck", true, {0, 4, 0, 1}}),
+    [](const ::testing::TestParamInfo<FloodCase>& info) { return info.param.name; });
+
+TEST_F(SessionTest, ProgressHeldBackIsShownWhileThePeerStalls) {
+  OperatorReset();
+  ModuleInstance = PortModuleHandle();
+  CopyText(DeviceAddressText, "10.1.0.9");
+  OperatorExpectDialog(kTransferDialog, {});
+  Start(5000, true);  // ten blocks
+  // Four blocks at the wire's pace, well within one refresh interval: only the
+  // first acknowledgement is shown at once.
+  Packet current = AcknowledgeThrough(4);
+  ASSERT_EQ(5u, BlockOf(current));
+  // The peer stalls. A refresh interval and a turn of the dialog later the count
+  // it has acknowledged is on screen, not the one of the first ACK; it stays
+  // unseen for good without the catching up, so the wait for it may be long
+  // (the session gives up only after 3 s).
+  const std::string acknowledged = "Uploading Firmware to ZEM@10.1.0.9 2048/5000 Bytes";
+  std::vector<OperatorDialogRecord> records;
+  for (int waited = 0; waited < 2000; waited += 10) {
+    records = OperatorDialogsOf(kTransferDialog);
+    if (records.size() == 1 && !records[0].captions.empty() && records[0].captions.back() == acknowledged) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(1u, records.size());
+  ASSERT_FALSE(records[0].captions.empty());
+  EXPECT_EQ("Uploading Firmware to ZEM@10.1.0.9 0/5000 Bytes", records[0].captions.front());
+  EXPECT_EQ(acknowledged, records[0].captions.back());
+  ASSERT_FALSE(records[0].progress.empty());
+  EXPECT_EQ(5, records[0].progress.back());
+  DownloadRest(current);
+  EXPECT_EQ(kUploaded, Finish());
+  records = OperatorDialogsOf(kTransferDialog);
+  EXPECT_EQ("Uploading Firmware to ZEM@10.1.0.9 5000/5000 Bytes", records[0].captions.back());
+  EXPECT_EQ(10, records[0].progress.back());  // 11 is set; the bar holds at most its top
 }
 
 TEST_F(SessionTest, RepeatedAcknowledgementsSendNothing) {

@@ -107,18 +107,37 @@ inline std::string ReadText(const char* path) {
   return text.str();
 }
 
-// The progress positions of the first dialog with this template id in a transcript.
+// The text inside the brackets of "key":[...] in the record of the first dialog
+// with this template id in a transcript; empty when there is none.
+inline std::string ListOf(const std::string& transcript, int id, const std::string& key) {
+  std::size_t at = transcript.find("\"id\":" + std::to_string(id) + ",");
+  if (at == std::string::npos) return std::string();
+  at = transcript.find("\"" + key + "\":[", at);
+  if (at == std::string::npos) return std::string();
+  at += key.size() + 4;
+  return transcript.substr(at, transcript.find(']', at) - at);
+}
+
+// The progress positions of that dialog.
 inline std::vector<int> ProgressOf(const std::string& transcript, int id) {
   std::vector<int> positions;
-  std::size_t at = transcript.find("\"id\":" + std::to_string(id) + ",");
-  if (at == std::string::npos) return positions;
-  at = transcript.find("\"positions\":[", at);
-  if (at == std::string::npos) return positions;
-  at += 13;
-  std::stringstream list(transcript.substr(at, transcript.find(']', at) - at));
+  std::stringstream list(ListOf(transcript, id, "positions"));
   std::string item;
   while (std::getline(list, item, ',')) positions.push_back(std::stoi(item));
   return positions;
+}
+
+// Its caption changes, in order (captions without quotes, brackets or escapes).
+inline std::vector<std::string> CaptionsOf(const std::string& transcript, int id) {
+  std::vector<std::string> captions;
+  std::string list = ListOf(transcript, id, "captions");
+  for (std::size_t at = list.find('"'); at != std::string::npos;) {
+    std::size_t end = list.find('"', at + 1);
+    if (end == std::string::npos) break;
+    captions.push_back(list.substr(at + 1, end - at - 1));
+    at = list.find('"', end + 1);
+  }
+  return captions;
 }
 
 }  // namespace tftptest

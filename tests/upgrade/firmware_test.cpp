@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "resources/firmware_resource.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -76,6 +77,16 @@ TEST(LoadFirmwareImageTest, FindsTheEmbeddedImage) {
   EXPECT_STREQ(LookUpProductName(expected.data()), FirmwareImage.ProductDisplayName);
   EXPECT_STREQ(reinterpret_cast<const char*>(expected.data() + kVersionOffset), FirmwareVersion());
   EXPECT_EQ(0, std::strncmp(reinterpret_cast<const char*>(expected.data()), ModelTag(), kModelTagLength));
+}
+
+TEST(LoadFirmwareImageTest, TheProgramsOwnModuleHandleReachesItsResources) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  ASSERT_NE(nullptr, self);
+  HRSRC resource = FindResourceA(self, MAKEINTRESOURCEA(kFirmwareResourceId), kFirmwareResourceType);
+  ASSERT_NE(nullptr, resource);
+  LoadFirmwareImage();
+  EXPECT_EQ(FirmwareImage.size, SizeofResource(self, resource));
+  EXPECT_EQ(nullptr, GetModuleHandleA("no-such-module.dll"));
 }
 
 }  // namespace
