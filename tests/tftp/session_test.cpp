@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -31,6 +32,7 @@ class SessionTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (server_.joinable()) server_.join();
+    std::free(session_);  // the reboot wait releases it in the program
     PortSetClock(0, 1);
   }
 
