@@ -12,6 +12,7 @@
 #include "common/random.h"
 #include "common/text.h"
 #include "digest/digest.h"
+#include "tests/digest/earlier_record.h"
 
 namespace {
 
@@ -23,20 +24,7 @@ struct GuardedRecord {
 
 enum class Start { Zero, Earlier };
 
-// A record as an earlier challenge and the operator left it.
-void FillEarlier(AuthStateRecord* state) {
-  state->nonceCount = 5;
-  CopyText(state->lastNonce, "oldnonce");
-  CopyText(state->nonce, "oldnonce");
-  CopyText(state->cnonce, "zz");  // not hex: shows whether a cnonce was drawn
-  CopyText(state->username, "admin");
-  CopyText(state->password, "secret");
-  CopyText(state->realm, "oldrealm");
-  CopyText(state->qop, "auth");
-  CopyText(state->algorithm, "MD5");
-  CopyText(state->uri, "/admin/advanced");
-  CopyText(state->opaque, "oldopaque");
-}
+using digesttest::FillEarlier;
 
 using Text = std::optional<std::string>;  // nullopt: the field keeps its earlier value
 
