@@ -7,11 +7,15 @@
 // seen, a longer name ending in nonce (cnonce=") also matches nonce=", and
 // nothing is unescaped.
 //
-// Values that do not fit their field: the challenge is refused (result 1) and
-// the record keeps every earlier value. A cut nonce, realm or opaque would only
-// produce a response the adapter must reject, and a cut qop or algorithm could
-// even change which digest form is computed; refusing makes the runner report
-// an unexpected answer instead of asking for credentials that cannot work.
+// Values that do not fit their field, or that hold a control character: the
+// challenge is refused (result 1) and the record keeps every earlier value. A
+// cut nonce, realm or opaque would only produce a response the adapter must
+// reject, and a cut qop or algorithm could even change which digest form is
+// computed; refusing makes the runner report an unexpected answer instead of
+// asking for credentials that cannot work. Every value goes back to the adapter
+// verbatim in our Authorization line, so one holding CR or LF (as a value
+// without its closing quote does, running on through the following lines)
+// would put header lines of the adapter's making into our next request.
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +38,20 @@ Value FindValue(const char* text, const char* key) {
   return {start, end != nullptr ? static_cast<std::size_t>(end - start) : std::strlen(start)};
 }
 
-bool Fits(const Value& value, std::size_t capacity) { return value.start == nullptr || value.length < capacity; }
+// C0 controls and DEL; a tab counts too.
+bool HoldsControl(const Value& value) {
+  for (std::size_t i = 0; i < value.length; ++i) {
+    unsigned char c = static_cast<unsigned char>(value.start[i]);
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
+// An absent value is acceptable (its field becomes empty); a present one must
+// fit its field and hold no control character.
+bool Acceptable(const Value& value, std::size_t capacity) {
+  return value.start == nullptr || (value.length < capacity && !HoldsControl(value));
+}
 
 // Copies the value, or makes the field empty when the key was absent. The
 // caller has checked that it fits.
@@ -50,7 +67,7 @@ void Store(char (&field)[N], const Value& value) {
 
 int ParseDigestChallenge(const char* text, AuthStateRecord* state) {
   Value realm = FindValue(text, "realm=\"");
-  if (realm.start == nullptr || !Fits(realm, sizeof state->realm)) return 1;
+  if (realm.start == nullptr || !Acceptable(realm, sizeof state->realm)) return 1;
 
   Value nonce = FindValue(text, "nonce=\"");
   if (nonce.start == nullptr) {
@@ -62,8 +79,8 @@ int ParseDigestChallenge(const char* text, AuthStateRecord* state) {
   Value algorithm = FindValue(text, "algorithm=\"");
   Value qop = FindValue(text, "qop=\"");
   Value opaque = FindValue(text, "opaque=\"");
-  if (!Fits(nonce, sizeof state->nonce) || !Fits(algorithm, sizeof state->algorithm) ||
-      !Fits(qop, sizeof state->qop) || !Fits(opaque, sizeof state->opaque)) {
+  if (!Acceptable(nonce, sizeof state->nonce) || !Acceptable(algorithm, sizeof state->algorithm) ||
+      !Acceptable(qop, sizeof state->qop) || !Acceptable(opaque, sizeof state->opaque)) {
     return 1;
   }
 

@@ -14,14 +14,19 @@
 namespace {
 
 // A thread handle: the routine, its parameter, whether it has returned and its result.
-// Handles are never freed, like the handles the program never closes.
+// Handles are never freed, like the handles the program never closes; each
+// stays on the list of every handle made, so it is held, not lost, until the
+// process ends.
 struct PortThread {
   LPTHREAD_START_ROUTINE start;
   LPVOID parameter;
   std::atomic<bool> finished{false};
   std::atomic<DWORD> result{0};
   DWORD id = 0;
+  PortThread* next = nullptr;
 };
+
+std::atomic<PortThread*> g_threads{nullptr};
 
 std::atomic<DWORD> g_nextThreadId{1};
 thread_local DWORD t_threadId = 0;
@@ -57,6 +62,9 @@ HANDLE CreateThread(LPVOID, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
   if (failed != 0) {
     delete thread;
     return nullptr;
+  }
+  thread->next = g_threads.load();
+  while (!g_threads.compare_exchange_weak(thread->next, thread)) {
   }
   if (threadId != nullptr) *threadId = thread->id;
   return thread;

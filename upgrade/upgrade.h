@@ -40,6 +40,10 @@ inline const char* FirmwareVersion() {
 // Locates, loads and identifies the embedded image. A missing or damaged image
 // (which the build prevents) is a fatal failure.
 void LoadFirmwareImage();
+// Its last step: checks the image and, when it is usable, makes it the
+// FirmwareImage (bytes, size, header copy, display name). Otherwise returns
+// what is wrong with it (FirmwareImageFault) and leaves the record alone.
+const char* UseFirmwareImage(const unsigned char* bytes, std::uint32_t size);
 
 // ---- process-wide state of the wizard ----------------------------------------
 extern HINSTANCE ModuleInstance;

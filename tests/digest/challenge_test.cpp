@@ -12,6 +12,7 @@
 #include "common/random.h"
 #include "common/text.h"
 #include "digest/digest.h"
+#include "tests/digest/earlier_record.h"
 
 namespace {
 
@@ -23,20 +24,7 @@ struct GuardedRecord {
 
 enum class Start { Zero, Earlier };
 
-// A record as an earlier challenge and the operator left it.
-void FillEarlier(AuthStateRecord* state) {
-  state->nonceCount = 5;
-  CopyText(state->lastNonce, "oldnonce");
-  CopyText(state->nonce, "oldnonce");
-  CopyText(state->cnonce, "zz");  // not hex: shows whether a cnonce was drawn
-  CopyText(state->username, "admin");
-  CopyText(state->password, "secret");
-  CopyText(state->realm, "oldrealm");
-  CopyText(state->qop, "auth");
-  CopyText(state->algorithm, "MD5");
-  CopyText(state->uri, "/admin/advanced");
-  CopyText(state->opaque, "oldopaque");
-}
+using digesttest::FillEarlier;
 
 using Text = std::optional<std::string>;  // nullopt: the field keeps its earlier value
 
@@ -76,8 +64,8 @@ const ChallengeCase kCases[] = {
      "", "", 0u, true, "", "", ""},
     {"EmptyNonceAfterStartUpIsNoNewNonce", Start::Zero, "WWW-Authenticate: Digest realm=\"\", nonce=\"\"", 0, "", "",
      "", 0u, true, "", "", ""},
-    {"UnterminatedValueRunsToTheEnd", Start::Earlier, "WWW-Authenticate: Digest realm=\"ZEM\", nonce=\"abc\r\n\r\n<p>",
-     0, "ZEM", "abc\r\n\r\n<p>", "abc\r\n\r\n<p>", 0u, true, "", "", ""},
+    {"UnterminatedValueRunsToTheEnd", Start::Earlier, "WWW-Authenticate: Digest realm=\"ZEM\", nonce=\"abc <p>end",
+     0, "ZEM", "abc <p>end", "abc <p>end", 0u, true, "", "", ""},
     {"UnquotedAlgorithmIsAbsent", Start::Earlier,
      "WWW-Authenticate: Digest realm=\"ZEM\", nonce=\"n2\", algorithm=MD5\r\n", 0, "ZEM", "n2", "n2", 0u, true, "",
      "", ""},
@@ -115,6 +103,31 @@ const ChallengeCase kCases[] = {
     {"OverlongOpaqueRefused", Start::Earlier,
      "WWW-Authenticate: Digest realm=\"R\", nonce=\"n2\", opaque=\"" + k128 + "\"", 1, {}, {}, {}, {}, false, {}, {},
      {}},
+    // Values go back verbatim in the Authorization line: one holding a control
+    // character (CR or LF above all) is refused like an overlong one.
+    {"RealmWithLineBreaksRefused", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"a\r\nX-Injected: 1\r\n\", nonce=\"n2\"", 1, {}, {}, {}, {}, false, {}, {}, {}},
+    {"RealmWithLineFeedWithoutNonceRefused", Start::Earlier, "WWW-Authenticate: Digest realm=\"a\nb\"", 1, {}, {}, {},
+     {}, false, {}, {}, {}},
+    {"NonceWithLineFeedRefused", Start::Earlier, "WWW-Authenticate: Digest realm=\"R\", nonce=\"n\n2\"", 1, {}, {}, {},
+     {}, false, {}, {}, {}},
+    {"UnterminatedNonceThroughTheLineEndRefused", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"ZEM\", nonce=\"abc\r\n\r\n<p>", 1, {}, {}, {}, {}, false, {}, {}, {}},
+    {"OpaqueWithCarriageReturnRefused", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"R\", nonce=\"n2\", opaque=\"o\rp\"", 1, {}, {}, {}, {}, false, {}, {}, {}},
+    {"AlgorithmWithTabRefused", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"R\", nonce=\"n2\", algorithm=\"MD5\t\"", 1, {}, {}, {}, {}, false, {}, {},
+     {}},
+    {"QopWithControlRefused", Start::Earlier, "WWW-Authenticate: Digest realm=\"R\", nonce=\"n2\", qop=\"auth\x01\"",
+     1, {}, {}, {}, {}, false, {}, {}, {}},
+    {"OpaqueWithDeleteRefused", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"R\", nonce=\"n2\", opaque=\"o\x7f\"", 1, {}, {}, {}, {}, false, {}, {}, {}},
+    {"ControlInAnIgnoredParameterDoesNotCount", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"R\", nonce=\"n2\", domain=\"/a\r\n\"", 0, "R", "n2", "n2", 0u, true, "", "",
+     ""},
+    {"BlanksAndHighBytesAreNoControls", Start::Earlier,
+     "WWW-Authenticate: Digest realm=\"ZEM Admin \xe9\xff\", nonce=\"n 2\"", 0, "ZEM Admin \xe9\xff", "n 2", "n 2",
+     0u, true, "", "", ""},
 };
 
 bool IsShortHex(const char* text) {

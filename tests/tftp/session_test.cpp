@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -37,6 +38,7 @@ class SessionTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (server_.joinable()) server_.join();
+    std::free(session_);  // the reboot wait releases it in the program
     PortSetClock(0, 1);
   }
 

@@ -21,11 +21,11 @@ inline constexpr std::uint32_t kLoopback = 0x7f000001u;
 
 using Packet = std::vector<unsigned char>;
 
-// A UDP socket bound to 127.0.0.1 on a port the system picks.
-inline SOCKET BoundLoopbackSocket(std::uint16_t* port) {
+// A UDP socket bound to 127.0.0.1 (or another loopback address) on a port the system picks.
+inline SOCKET BoundLoopbackSocket(std::uint16_t* port, std::uint32_t loopbackAddress = kLoopback) {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in address;
-  FillSocketAddress(kLoopback, 0, &address);
+  FillSocketAddress(loopbackAddress, 0, &address);
   bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
