@@ -1,8 +1,7 @@
-// On Windows the wait is Winsock's select; port/ supplies its own elsewhere,
-// in step with its clock.
+// The wait for a readable socket on Windows: Winsock's select. CMake builds
+// this file only for Windows; port/wait.cpp is the POSIX one, in step with its clock.
 #include "common/socket_wait.h"
 
-#ifdef _WIN32
 bool WaitForDatagram(SOCKET socket, DWORD milliseconds) {
   fd_set readable;
   FD_ZERO(&readable);
@@ -12,4 +11,3 @@ bool WaitForDatagram(SOCKET socket, DWORD milliseconds) {
   limit.tv_usec = static_cast<long>((milliseconds % 1000) * 1000);
   return select(0, &readable, nullptr, nullptr, &limit) > 0;
 }
-#endif
