@@ -1,6 +1,5 @@
 // The front door of the TFTP server: one UDP port in 69..168, one read request
 // for the expected name, then the same thread becomes the upload session.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,16 +23,6 @@ INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   return FALSE;
 }
 
-void CheckImageFitsTftp(std::uint32_t imageSize) {
-  if (imageSize >= kImageSizeLimit) {
-    char message[160];
-    std::snprintf(message, sizeof message,
-                  "Upgrade Failed: Firmware image of %lu bytes is too large for TFTP (at most %lu bytes)",
-                  static_cast<unsigned long>(imageSize), static_cast<unsigned long>(kImageSizeLimit - 1));
-    FatalFailure(message);
-  }
-}
-
 bool BindTftpPort(SOCKET socket, std::uint32_t localAddress, std::uint16_t* port) {
   for (int attempt = 0; attempt < kTftpPortCount; ++attempt) {
     std::uint16_t candidate = static_cast<std::uint16_t>(kFirstTftpPort + attempt);
@@ -48,8 +37,6 @@ bool BindTftpPort(SOCKET socket, std::uint32_t localAddress, std::uint16_t* port
 }
 
 std::uint16_t StartTftpListener(std::uint32_t localAddress) {
-  // Refuse before the adapter is told to fetch anything it could not receive whole.
-  CheckImageFitsTftp(FirmwareImage.size);
   TftpListener* listener = static_cast<TftpListener*>(std::calloc(1, sizeof(TftpListener)));
   if (listener == nullptr) FatalFailure("Upgrade Failed: Can't malloc for TFTP listener");
   listener->socket = socket(AF_INET, SOCK_DGRAM, 0);

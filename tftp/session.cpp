@@ -135,9 +135,10 @@ TftpSession* NewTftpSession(SOCKET socket, std::uint32_t localAddress, std::uint
   session->peerAddress = peerAddress;
   session->peerPort = peerPort;
   CopyText(session->fileName, fileName);
-  CheckImageFitsTftp(FirmwareImage.size);
   session->blockCounter = 0;
   session->bytesAcknowledged = 0;
+  // Smaller than kImageSizeLimit: start-up refused any other image
+  // (UseFirmwareImage), so the block counter never passes 65535 on the wire.
   session->imageSize = FirmwareImage.size;
   session->blockCount = session->imageSize / kTftpBlockSize + 1;
   session->lastBlockSize = session->imageSize % kTftpBlockSize;

@@ -93,9 +93,6 @@ std::uint32_t GetUint16BE(const unsigned char* buffer);
 
 // ---- the steps of the operations above, each usable on its own ------------------
 
-// A fatal failure unless the firmware image fits 16-bit block numbers that never wrap.
-void CheckImageFitsTftp(std::uint32_t imageSize);
-
 // The port walk of the listener on one socket: 69, 70, ... 168. True and the port
 // once a bind succeeds; false after the hundredth failure.
 bool BindTftpPort(SOCKET socket, std::uint32_t localAddress, std::uint16_t* port);

@@ -410,12 +410,4 @@ TEST(TftpPacketTest, BigEndianHalves) {
   EXPECT_EQ(0xfffeu, GetUint16BE(high));
 }
 
-TEST(TftpSessionDeathTest, AnImageBeyond65535BlocksIsRefused) {
-  static unsigned char byte;
-  FirmwareImage.bytes = &byte;
-  FirmwareImage.size = kImageSizeLimit;
-  EXPECT_EXIT(NewTftpSession(-1, kLoopback, 69, kLoopback, 1000, "/zem1.bin"), ::testing::ExitedWithCode(1),
-              "too large for TFTP");
-}
-
 }  // namespace

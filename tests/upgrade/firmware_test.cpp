@@ -61,6 +61,26 @@ TEST(FirmwareImageFaultTest, RefusesWhatCannotBeServed) {
   EXPECT_EQ(nullptr, FirmwareImageFault(image.data(), 1000));
 }
 
+// The one check of the image's size: an image that 16-bit TFTP block numbers
+// cannot carry never becomes the FirmwareImage, so the transfer server never
+// meets one (it relies on that and checks no more).
+TEST(UseFirmwareImageTest, AnImageOf65535BlocksOrMoreNeverBecomesTheFirmwareImage) {
+  std::vector<unsigned char> header = Header("zem4200");  // only the header is ever read
+  const FirmwareImageRecord before = FirmwareImage;
+  for (std::uint32_t size : {kImageSizeLimit, kImageSizeLimit + 1, 0xffffffffu}) {
+    const char* fault = UseFirmwareImage(header.data(), size);
+    ASSERT_NE(nullptr, fault) << size << " bytes";
+    EXPECT_NE(nullptr, std::strstr(fault, "65535 * 512")) << fault;
+    EXPECT_EQ(before.bytes, FirmwareImage.bytes) << size << " bytes";
+    EXPECT_EQ(before.size, FirmwareImage.size) << size << " bytes";
+  }
+  // One byte less is the largest image that can be served: 65535 blocks, the last one short.
+  ASSERT_EQ(nullptr, UseFirmwareImage(header.data(), kImageSizeLimit - 1));
+  EXPECT_EQ(kImageSizeLimit - 1, FirmwareImage.size);
+  EXPECT_EQ(65535u, FirmwareImage.size / 512 + 1);
+  FirmwareImage = before;
+}
+
 TEST(LoadFirmwareImageTest, FindsTheEmbeddedImage) {
   LoadFirmwareImage();
   std::FILE* file = std::fopen(ZEM_TEST_IMAGE, "rb");
