@@ -11,17 +11,13 @@
 #include "ui/ui.h"
 #include "upgrade/upgrade.h"
 
-INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  if (message == WM_INITDIALOG) {
-    CenterWindow(dialog);
-    return TRUE;
-  }
-  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-    DestroyWindow(dialog);
-    UserAbort();
-  }
-  return FALSE;
-}
+namespace {
+
+// Dialog 114 takes its messages at most every kListenerWaitMs, datagrams or
+// not: after each empty wait when idle, as often while a flood goes on.
+constexpr ProgressPace kWaitingPace{kListenerWaitMs, 0, false};
+
+}  // namespace
 
 bool BindTftpPort(SOCKET socket, std::uint32_t localAddress, std::uint16_t* port) {
   for (int attempt = 0; attempt < kTftpPortCount; ++attempt) {
@@ -100,15 +96,16 @@ ListenerVerdict ReceiveListenerDatagram(TftpListener* listener, std::uint32_t* p
 
 DWORD WINAPI TftpListenerThread(LPVOID parameter) {
   TftpListener* listener = static_cast<TftpListener*>(parameter);
-  HWND dialog =
-      CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(kWaitingDialog), nullptr, TransferDialogProc, 0);
-  ShowWindow(dialog, SW_SHOWNORMAL);
-  SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, kWaitingPulseRange));
-  SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, 0, 0);
+  HWND window = OpenProgressDialog(ModuleInstance, kWaitingDialog, kWaitingPulseRange, nullptr);
+  ProgressDialog dialog = KeepProgressDialog(window, kWaitingPace, timeGetTime());
+  ShowProgress(&dialog, timeGetTime(), 0, nullptr, true);
   int pulse = 0;
   u_long nonBlocking = 1;
   ioctlsocket(listener->socket, FIONBIO, &nonBlocking);
   for (;;) {
+    // The dialog's turn comes on the clock, busy or not: a flood of datagrams
+    // to this port must not leave Cancel dead until it stops.
+    TendProgressDialog(&dialog, timeGetTime());
     // An empty poll waits for the socket at most kListenerWaitMs, so that a read
     // request is taken the moment it arrives, and a wait that ends empty needs
     // no receive call.
@@ -120,13 +117,13 @@ DWORD WINAPI TftpListenerThread(LPVOID parameter) {
       verdict = ReceiveListenerDatagram(listener, &peerAddress, &peerPort, &fileName);
     }
     if (verdict == kListenerAccepted) {
-      DestroyWindow(dialog);
+      DestroyWindow(window);
       StartTftpSession(listener->socket, listener->localAddress, listener->port, peerAddress, peerPort,
                        fileName);
     }
+    // The pulse moves on empty polls only.
     if (verdict == kListenerIgnored) continue;
     if (++pulse == kWaitingPulseRange) pulse = 0;
-    SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(pulse), 0);
-    PumpDialogMessages(dialog, true);
+    ShowProgress(&dialog, timeGetTime(), pulse, nullptr, true);
   }
 }

@@ -9,28 +9,36 @@
 #include "upgrade/upgrade.h"
 #include "web/web.h"
 
-std::uint32_t RunRebootWait(HWND dialog) {
+namespace {
+
+// Dialog 110 during the wait: every message at every tick, the bar at every tick.
+constexpr ProgressPace kRebootPace{0, 0, false};
+
+}  // namespace
+
+std::uint32_t RunRebootWait(HWND window) {
   std::uint32_t start = CurrentTick();
-  SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, kRebootWaitTicks));
-  SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, 0, 0);
-  char caption[96];
+  SetProgressRange(window, kRebootWaitTicks);
+  ProgressDialog dialog = KeepProgressDialog(window, kRebootPace, timeGetTime());
+  char caption[kProgressCaptionSize];
   std::snprintf(caption, sizeof caption, "Updating Firmware to ZEM@%s", DeviceAddressText);
-  SetWindowTextA(dialog, caption);
+  ShowProgress(&dialog, timeGetTime(), 0, caption, true);
   for (;;) {
     // The tick wraps to 0 with the millisecond clock (every 49.7 days); a read
     // below the start lies after the wrap.
     std::uint32_t now = CurrentTick();
     if (now < start) now += kTickWrap;
-    SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(now - start), 0);
-    PumpDialogMessages(dialog, true);
+    ShowProgress(&dialog, timeGetTime(), static_cast<int>(now - start), nullptr, true);
+    TendProgressDialog(&dialog, timeGetTime());
     if (now >= start + kRebootWaitTicks) return now - start;
     Sleep(kRebootTickMs);
   }
 }
 
-void WaitForUpgradeCommand(HWND dialog) {
+void WaitForUpgradeCommand(HWND window) {
+  ProgressDialog dialog = KeepProgressDialog(window, kRebootPace, timeGetTime());
   while (!UpgradeCommandReturned()) {
-    PumpDialogMessages(dialog, true);
+    TendProgressDialog(&dialog, timeGetTime());
     Sleep(kRebootTickMs);
   }
 }

@@ -52,45 +52,17 @@ int ReceiveDatagram(SOCKET socket, unsigned char* packet, sockaddr_in* source, s
   return ReceiveNow(socket, packet, source);
 }
 
-// The transfer dialog of one upload: its messages on time, its progress at a
-// bounded rate.
-struct TransferView {
-  HWND dialog;
-  std::uint32_t pumpedAt;  // its messages were last taken
-  std::uint32_t shownAt;   // its bar and caption were last set
-  bool shown;              // they have been set at least once
-  bool behind;             // an acknowledgement since then is not shown yet
-};
+// Dialog 110 during the upload: its messages every kTransferPumpMs, busy or
+// not, so that Cancel works at any moment; bar and caption at a human rate.
+constexpr ProgressPace kTransferPace{kTransferPumpMs, kProgressRefreshMs, false};
 
-void ShowProgress(TransferView* view, const TftpSession* session, std::uint32_t now) {
-  SendDlgItemMessageA(view->dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(session->blockCounter), 0);
-  char caption[160];
+// The bar at the block counter, the caption at the bytes acknowledged: at once
+// for the first and the final acknowledgement, else at the pace's rate.
+void ShowTransferProgress(ProgressDialog* dialog, const TftpSession* session, std::uint32_t now, bool complete) {
+  char caption[kProgressCaptionSize];
   std::snprintf(caption, sizeof caption, "Uploading Firmware to ZEM@%s %d/%d Bytes", DeviceAddressText,
                 static_cast<int>(session->bytesAcknowledged), static_cast<int>(session->imageSize));
-  SetWindowTextA(view->dialog, caption);
-  view->shownAt = now;
-  view->shown = true;
-  view->behind = false;
-}
-
-// An accepted acknowledgement: shown at once when it is the first or the final
-// one, or when the last showing is old enough; otherwise later.
-void NoteAcknowledged(TransferView* view, const TftpSession* session, std::uint32_t now, bool complete) {
-  if (!view->shown || complete || now - view->shownAt >= kProgressRefreshMs) {
-    ShowProgress(view, session, now);
-  } else {
-    view->behind = true;
-  }
-}
-
-// Every kTransferPumpMs: the dialog's waiting messages (Cancel among them), and
-// progress held back, once it may be shown, so that a stalled peer is not
-// shown a stale count.
-void TendDialog(TransferView* view, const TftpSession* session, std::uint32_t now) {
-  if (now - view->pumpedAt < kTransferPumpMs) return;
-  view->pumpedAt = now;
-  PumpDialogMessages(view->dialog, true);
-  if (view->behind && now - view->shownAt >= kProgressRefreshMs) ShowProgress(view, session, now);
+  ShowProgress(dialog, now, static_cast<int>(session->blockCounter), caption, complete);
 }
 
 }  // namespace
@@ -152,7 +124,7 @@ void StartTftpSession(SOCKET socket, std::uint32_t localAddress, std::uint16_t l
   RunTftpSession(NewTftpSession(socket, localAddress, localPort, peerAddress, peerPort, fileName));
 }
 
-TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
+TransferOutcome TransferImage(TftpSession* session, HWND window) {
   u_long nonBlocking = 1;
   ioctlsocket(session->socket, FIONBIO, &nonBlocking);
   sockaddr_in peer;
@@ -163,12 +135,12 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
   int timeouts = 0;
   std::uint32_t sourceOffset = 0;
   std::uint32_t sentAt = ClockMs();  // when the packet awaiting its ACK last left
-  TransferView view{dialog, sentAt, sentAt, false, false};
+  ProgressDialog dialog = KeepProgressDialog(window, kTransferPace, sentAt);
   for (;;) {
     // Every span below is an unsigned difference of two readings, right across
     // the wrap of the 32-bit millisecond clock (every 49.7 days).
     std::uint32_t now = ClockMs();
-    TendDialog(&view, session, now);
+    TendProgressDialog(&dialog, now);
     std::uint32_t waited = now - sentAt;
     if (waited >= kRetransmitMs) {
       if (++timeouts == kTimeoutsToFailure) {
@@ -191,7 +163,7 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
 
     // Whatever arrives ends the wait at once; only the expected ACK moves the
     // transfer on, and nothing else touches the time already waited.
-    std::uint32_t waitMs = std::min(kRetransmitMs - waited, kTransferPumpMs - (now - view.pumpedAt));
+    std::uint32_t waitMs = std::min(kRetransmitMs - waited, UntilNextTurn(dialog, now));
     sockaddr_in source;
     int received = ReceiveDatagram(session->socket, packet, &source, waitMs);
     if (received <= 0) continue;
@@ -215,7 +187,7 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
     ++session->blockCounter;
     session->bytesAcknowledged += session->lastSentSize;
     bool complete = session->blockCounter > session->blockCount;
-    NoteAcknowledged(&view, session, ClockMs(), complete);
+    ShowTransferProgress(&dialog, session, ClockMs(), complete);
     if (complete) {
       Trace("All blocks ack'd\n");
       closesocket(session->socket);
@@ -231,10 +203,8 @@ TransferOutcome TransferImage(TftpSession* session, HWND dialog) {
 }
 
 void RunTftpSession(TftpSession* session) {
-  HWND dialog =
-      CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(kTransferDialog), nullptr, TransferDialogProc, 0);
-  ShowWindow(dialog, SW_SHOWNORMAL);
-  SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, session->blockCount));
+  // The caption stays the template's until the first accepted acknowledgement.
+  HWND dialog = OpenProgressDialog(ModuleInstance, kTransferDialog, static_cast<int>(session->blockCount), nullptr);
   // A Windows timer tick is 15.6 ms unless raised; the lock-step loop must not
   // lose one on every block.
   timeBeginPeriod(1);

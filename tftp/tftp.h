@@ -74,7 +74,6 @@ enum TransferOutcome : int { kUploaded = 0, kUploadFailed = 1 };
 // Binds the UDP port (69 to 168), starts the listener thread, returns the port.
 std::uint16_t StartTftpListener(std::uint32_t localAddress);
 DWORD WINAPI TftpListenerThread(LPVOID listener);
-INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 [[noreturn]] void StartTftpSession(SOCKET socket, std::uint32_t localAddress, std::uint16_t localPort,
                                    std::uint32_t peerAddress, std::uint16_t peerPort,

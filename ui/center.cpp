@@ -1,5 +1,4 @@
-// Window centring, done by every dialog as it opens, the end of a modal dialog,
-// and the message pump of the polling loops.
+// Window centring, done by every dialog as it opens, and the end of a modal dialog.
 #include "ui/dialog_rules.h"
 #include "ui/ui.h"
 
@@ -26,14 +25,5 @@ INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
       return TRUE;
     default:
       return FALSE;
-  }
-}
-
-void PumpDialogMessages(HWND dialog, bool all) {
-  MSG message;
-  while (PeekMessageA(&message, dialog, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-    if (!all) break;
   }
 }

@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kTicksPerStep = 10;  // polling passes between two progress steps
 constexpr int kLastPosition = 100;
+// Every pass takes at most one message of the "Connecting" dialog and sleeps 1 ms.
+constexpr ProgressPace kConnectingPace{0, 0, true};
 
 // Counters of one RunDeviceRequest call; the first two carry over between attempts.
 struct Progress {
@@ -26,24 +28,26 @@ bool WorkerEnded(HANDLE worker) { return WaitForSingleObject(worker, 0) == WAIT_
 
 // One attempt: the dialog, the worker, the polling loop. Returns the exchange's result.
 int RunAttempt(HINSTANCE instance, RequestParams* params, Progress* progress) {
-  HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(kConnectingDialog), nullptr, ConnectingDialogProc, 0);
-  ShowWindow(dialog, SW_SHOWNORMAL);
+  char caption[kProgressCaptionSize];
+  std::snprintf(caption, sizeof caption, "Connecting with ZEM@%s", DeviceAddressText);
+  HWND window = OpenProgressDialog(instance, kConnectingDialog, kLastPosition, caption);
   HANDLE worker = CreateThread(nullptr, 0, RequestWorker, params, 0, nullptr);  // the handle is never closed
   if (worker == nullptr) {
     // Without a worker nothing would ever end the polling loop.
-    DestroyWindow(dialog);
+    DestroyWindow(window);
     FatalFailure("Upgrade Failed: Can't start the thread for the request");
   }
+  ProgressDialog dialog = KeepProgressDialog(window, kConnectingPace, timeGetTime());
   while (!WorkerEnded(worker)) {
-    PumpDialogMessages(dialog, false);  // at most one message a pass
+    TendProgressDialog(&dialog, timeGetTime());  // at most one message a pass
     Sleep(1);
     if (++progress->ticks == kTicksPerStep) {
-      SendDlgItemMessageA(dialog, kProgressControl, PBM_SETPOS, static_cast<WPARAM>(progress->position), 0);
+      ShowProgress(&dialog, timeGetTime(), progress->position, nullptr, true);
       if (++progress->position > kLastPosition) progress->position = 0;
       progress->ticks = 0;
     }
   }
-  DestroyWindow(dialog);
+  DestroyWindow(window);
   DWORD exitCode = 0;
   GetExitCodeThread(worker, &exitCode);
   return static_cast<int>(exitCode);
@@ -58,23 +62,6 @@ DWORD WINAPI RequestWorker(LPVOID raw) {
   int result = HttpExchange(params->localAddress, params->localPort, params->deviceAddress, params->devicePort,
                             params->path, params->buffer, params->limit);
   return static_cast<DWORD>(result);
-}
-
-INT_PTR CALLBACK ConnectingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  if (message == WM_INITDIALOG) {
-    char caption[128];
-    std::snprintf(caption, sizeof caption, "Connecting with ZEM@%s", DeviceAddressText);
-    SetWindowTextA(dialog, caption);
-    CenterWindow(dialog);
-    SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, kLastPosition));
-    return TRUE;
-  }
-  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-    // The worker may still be blocked in connect or receive; the process ends anyway.
-    DestroyWindow(dialog);
-    UserAbort();
-  }
-  return FALSE;
 }
 
 int RunDeviceRequest(HINSTANCE instance, std::uint32_t localAddress, std::uint16_t localPort,

@@ -48,7 +48,6 @@ struct RequestParams {
 };
 
 DWORD WINAPI RequestWorker(LPVOID params);
-INT_PTR CALLBACK ConnectingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Runs the exchange on a worker thread behind the "Connecting" dialog, with the
 // authentication retry. Returns the byte count (0 or more); Cancel and fatal

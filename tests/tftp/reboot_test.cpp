@@ -21,9 +21,7 @@ using tftptest::ReadText;
 
 constexpr unsigned kFastClock = 32;  // one tick per real millisecond
 
-HWND OpenTransferDialog() {
-  return CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(kTransferDialog), nullptr, TransferDialogProc, 0);
-}
+HWND OpenTransferDialog() { return OpenProgressDialog(ModuleInstance, kTransferDialog, 100, nullptr); }
 
 class RebootWaitTest : public ::testing::Test {
  protected:

@@ -56,8 +56,7 @@ class SessionTest : public ::testing::Test {
     server_ = std::thread([this, withDialog] {
       HWND dialog = nullptr;
       if (withDialog) {
-        dialog = CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(kTransferDialog), nullptr, TransferDialogProc, 0);
-        SendDlgItemMessageA(dialog, kProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, session_->blockCount));
+        dialog = OpenProgressDialog(ModuleInstance, kTransferDialog, static_cast<int>(session_->blockCount), nullptr);
       }
       outcome_ = TransferImage(session_, dialog);
       if (dialog != nullptr) DestroyWindow(dialog);
