@@ -2,9 +2,13 @@
 // client and an adapter's web server on loopback and the scripted operator.
 // Runs in a network namespace of its own (tests/netns-run): it binds UDP 69..71
 // and TCP 80. Each case runs in a child process, which the server ends.
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -212,6 +216,42 @@ TEST(TftpFlowTest, CancelWhileWaitingForTheReadRequest) {
   std::vector<int> pulse = ProgressOf(transcript, kWaitingDialog);
   ASSERT_GE(pulse.size(), 51u);
   for (int k = 0; k <= 50; ++k) EXPECT_EQ(k, pulse[k]) << "pulse " << k;
+}
+
+TEST(TftpFlowTest, CancelWhileAFloodHitsTheListeningPort) {
+  const char* transcriptPath = "flow_cancel_flood.jsonl";
+  std::remove(transcriptPath);
+  constexpr int kQueued = 30000;  // datagrams waiting before the listener starts, some 100 ms of its work
+  EXPECT_EXIT(
+      {
+        PrepareUpgrade();
+        OperatorExpectDialog(kWaitingDialog, {WaitMs(200), PressButton(IDCANCEL)});
+        OperatorExpectMessageBox({}, "User Abort");
+        OperatorTranscriptAtExit(transcriptPath);
+        // The record as StartTftpListener hands it to its thread, on a port
+        // whose queue holds thousands of datagrams: filled before the listener
+        // starts and kept full, so that no wait of the listener ends empty.
+        TftpListener* listener = static_cast<TftpListener*>(std::calloc(1, sizeof(TftpListener)));
+        listener->localAddress = kLoopback;
+        listener->socket = tftptest::BoundLoopbackSocket(&listener->port);
+        int queueBytes = 16 << 20;
+        setsockopt(listener->socket, SOL_SOCKET, SO_RCVBUFFORCE, &queueBytes, sizeof queueBytes);
+        TftpClient flood(listener->port);
+        const Packet strayAck = Bytes(std::string("\0\4\0\0", 4));
+        for (int i = 0; i < kQueued; ++i) flood.Send(strayAck);
+        CreateThread(nullptr, 0, TftpListenerThread, listener, 0, nullptr);
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < end) flood.Send(strayAck);
+        // The flood outlived the Cancel by seconds: Cancel was dead while it lasted.
+        std::_Exit(4);
+      },
+      ::testing::ExitedWithCode(kExitCancelled), "");
+  std::string transcript = ReadText(transcriptPath);
+  EXPECT_NE(std::string::npos, transcript.find("\"text\":\"Upgrade Failed: User Abort\"")) << transcript;
+  EXPECT_NE(std::string::npos, transcript.find("\"status\":2")) << transcript;
+  // The pulse moves only on an empty poll: still at its first position, the
+  // flood left the listener no empty poll in which the old loop took Cancel.
+  EXPECT_EQ(std::vector<int>{0}, ProgressOf(transcript, kWaitingDialog)) << transcript;
 }
 
 }  // namespace
