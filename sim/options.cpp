@@ -71,6 +71,16 @@ Setter U32(uint32_t Options::*field) {
   };
 }
 
+// A port number: lowest is 1 where 0 means nothing, 0 where it means "any free port".
+Setter Port(uint16_t Options::*field, long lowest) {
+  return [field, lowest](Options& o, const char* v) {
+    long x;
+    if (!ToInt(v, lowest, 65535, &x)) return false;
+    o.*field = uint16_t(x);
+    return true;
+  };
+}
+
 Setter Percent(double Options::*field) {
   return [field](Options& o, const char* v) { return ToDouble(v, 0, 100, &(o.*field)); };
 }
@@ -88,13 +98,7 @@ const std::vector<OptDef>& Defs() {
       // where and how long
       {"address", "A.B.C.D", "IPv4 address of the web server and of the TFTP client (required)",
        [](Options& o, const char* v) { return o.haveAddress = ParseDottedQuad(v, &o.address); }},
-      {"port", "P", "TCP port of the web server (default 80)",
-       [](Options& o, const char* v) {
-         long x;
-         if (!ToInt(v, 1, 65535, &x)) return false;
-         o.port = uint16_t(x);
-         return true;
-       }},
+      {"port", "P", "TCP port of the web server (default 80)", Port(&Options::port, 1)},
       {"report", "FILE", "write the JSON report to FILE when the simulator ends", Text(&Options::report)},
       {"expect-image", "FILE", "the image the tool serves; the report compares SHA-256 with it",
        Text(&Options::expectImage)},
@@ -210,13 +214,7 @@ const std::vector<OptDef>& Defs() {
        Int(&Options::ackTimeoutMs, 1, 600000)},
       {"ack-retries", "N", "give the transfer up after N such repetitions (default 5)",
        Int(&Options::ackRetries, 0, 1000)},
-      {"tftp-port", "P", "UDP port of the TFTP client (default 0: any free port)",
-       [](Options& o, const char* v) {
-         long x;
-         if (!ToInt(v, 0, 65535, &x)) return false;
-         o.tftpPort = uint16_t(x);
-         return true;
-       }},
+      {"tftp-port", "P", "UDP port of the TFTP client (default 0: any free port)", Port(&Options::tftpPort, 0)},
       {"rrq-delay-ms", "MS", "wait MS after the upgrade answer before the read request (default 0)",
        Int(&Options::rrqDelayMs, 0, 600000)},
 

@@ -28,8 +28,9 @@ std::uint32_t RunRebootWait(HWND window) {
     // below the start lies after the wrap.
     std::uint32_t now = CurrentTick();
     if (now < start) now += kTickWrap;
-    ShowProgress(&dialog, timeGetTime(), static_cast<int>(now - start), nullptr, true);
-    TendProgressDialog(&dialog, timeGetTime());
+    std::uint32_t clock = timeGetTime();
+    ShowProgress(&dialog, clock, static_cast<int>(now - start), nullptr, true);
+    TendProgressDialog(&dialog, clock);
     if (now >= start + kRebootWaitTicks) return now - start;
     Sleep(kRebootTickMs);
   }

@@ -35,8 +35,6 @@ std::size_t PutOption(unsigned char* packet, std::size_t at, const char* text) {
   return at + length;
 }
 
-std::uint32_t ClockMs() { return static_cast<std::uint32_t>(timeGetTime()); }
-
 int ReceiveNow(SOCKET socket, unsigned char* packet, sockaddr_in* source) {
   int sourceLength = kSocketAddressLength;
   return recvfrom(socket, reinterpret_cast<char*>(packet), static_cast<int>(kTftpPacketSize), 0,
@@ -134,12 +132,12 @@ TransferOutcome TransferImage(TftpSession* session, HWND window) {
 
   int timeouts = 0;
   std::uint32_t sourceOffset = 0;
-  std::uint32_t sentAt = ClockMs();  // when the packet awaiting its ACK last left
+  std::uint32_t sentAt = timeGetTime();  // when the packet awaiting its ACK last left
   ProgressDialog dialog = KeepProgressDialog(window, kTransferPace, sentAt);
   for (;;) {
     // Every span below is an unsigned difference of two readings, right across
     // the wrap of the 32-bit millisecond clock (every 49.7 days).
-    std::uint32_t now = ClockMs();
+    std::uint32_t now = timeGetTime();
     TendProgressDialog(&dialog, now);
     std::uint32_t waited = now - sentAt;
     if (waited >= kRetransmitMs) {
@@ -157,7 +155,7 @@ TransferOutcome TransferImage(TftpSession* session, HWND window) {
         SendTftpData(session->socket, packet, FirmwareImage.bytes + sourceOffset, session->lastSentSize,
                      session->blockCounter, &peer);
       }
-      sentAt = ClockMs();
+      sentAt = timeGetTime();
       continue;
     }
 
@@ -187,7 +185,7 @@ TransferOutcome TransferImage(TftpSession* session, HWND window) {
     ++session->blockCounter;
     session->bytesAcknowledged += session->lastSentSize;
     bool complete = session->blockCounter > session->blockCount;
-    ShowTransferProgress(&dialog, session, ClockMs(), complete);
+    ShowTransferProgress(&dialog, session, timeGetTime(), complete);
     if (complete) {
       Trace("All blocks ack'd\n");
       closesocket(session->socket);
@@ -198,7 +196,7 @@ TransferOutcome TransferImage(TftpSession* session, HWND window) {
     SendTftpData(session->socket, packet, FirmwareImage.bytes + sourceOffset, session->lastSentSize,
                  session->blockCounter, &peer);
     Trace("Send block %d (%d)\n", static_cast<int>(session->blockCounter), static_cast<int>(session->lastSentSize));
-    sentAt = ClockMs();
+    sentAt = timeGetTime();
   }
 }
 
